@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kestrelkit/net/ftp/FtpFileInfo.h"
+
+struct NetBuf;
+
+namespace kestrelkit::net::ftp {
+
+/// One FTP control connection over ftplib. Every operation returns a success flag (or a text),
+/// never throws and never prints; the reason of a failure is left in `lastResponse`. Every
+/// operation except `isWindows` holds the object's re-entrant lock for its whole duration.
+/// Paths and names are raw bytes in the server's code page.
+class FtpLib {
+ public:
+  FtpLib();
+  virtual ~FtpLib();
+  FtpLib(const FtpLib&) = delete;
+  FtpLib& operator=(const FtpLib&) = delete;
+
+  /// Opens the control connection to host:port; true when the greeting was a 2xx reply.
+  virtual bool connect(const std::string& host, std::int32_t port);
+  /// Logs in; on success asks the server's system type anew into `systemType`.
+  virtual bool login(const std::string& user, const std::string& password);
+  virtual bool setActiveMode();
+  virtual bool setPassiveMode();
+  virtual bool put(const std::string& localPath, const std::string& remotePath, char mode);
+  /// Retrieves `remotePath` into the local file `localPath`.
+  virtual bool get(const std::string& localPath, const std::string& remotePath, char mode);
+  virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
+  virtual bool remoteModDate(const std::string& path, std::string& out);
+  virtual bool mkdir(const std::string& path);
+  virtual bool getSystemType(std::string& out);
+  virtual bool isWindows() const;
+  virtual bool chdir(const std::string& path);
+  virtual bool cdup();
+  virtual bool deleteFile(const std::string& path);
+  virtual bool rmdir(const std::string& path);
+  virtual bool pwd(std::string& out);
+  virtual std::string pwd();
+  virtual bool nlstToFile(const std::string& localPath, const std::string& remotePath);
+  virtual bool listToFile(const std::string& localPath, const std::string& remotePath);
+  /// Reads the LIST reply of `path` into `out`, in server order; rejected lines are dropped.
+  /// False (with `out` empty) when the listing could not be started.
+  virtual bool list(const std::string& path, std::vector<FtpFileInfo>& out);
+  virtual bool rename(const std::string& from, const std::string& to);
+  /// The server's last reply line with its line end; empty without a connection.
+  virtual std::string lastResponse();
+  virtual bool sendCommand(const std::string& command, char expected);
+  virtual bool sendCommand(const char* command, char expected);
+  /// Sends "OPTS UTF8 ON"; true on a 2xx reply.
+  virtual bool utf8On();
+  virtual void quit();
+  virtual void close();
+
+  /// One listing line to one record (default record when the line is rejected).
+  FtpFileInfo toFileInfo(const std::string& line);
+
+  /// First word of the SYST reply, stored after each successful login; empty when unknown.
+  const std::string& systemType() const { return systemType_; }
+
+ protected:
+  std::recursive_mutex lock_;
+  NetBuf* handle_ = nullptr;
+  std::string systemType_;
+};
+
+}  // namespace kestrelkit::net::ftp

@@ -1,0 +1,107 @@
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "marlowick/Config.h"
+#include "marlowick/Downloading.h"
+#include "marlowick/LineReader.h"
+#include "marlowick/Util.h"
+
+namespace marlowick {
+
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+
+std::string trimmed(std::string_view text) {
+  size_t first = text.find_first_not_of(kWhiteSpace);
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(kWhiteSpace);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+bool endsWithExitWord(const std::string& line) {
+  if (line.size() <= 3) return false;
+  std::string_view last4 = std::string_view(line).substr(line.size() - 4);
+  return last4 == "exit" || last4 == "quit";
+}
+
+}  // namespace
+
+std::vector<std::string> splitCommandLine(const std::string& line) {
+  std::vector<std::string> tokens;
+  std::string text = trimmed(line);
+  while (!text.empty()) {
+    if (text[0] == '"') {
+      size_t close = text.find('"', 1);
+      if (close != std::string::npos) {
+        tokens.push_back(text.substr(1, close - 1));
+        text = trimmed(std::string_view(text).substr(close + 1));
+        continue;
+      }
+    }
+    size_t blank = text.find(' ');
+    if (blank == std::string::npos) {
+      tokens.push_back(text);
+      break;
+    }
+    tokens.push_back(text.substr(0, blank));
+    text = trimmed(std::string_view(text).substr(blank + 1));
+  }
+  return tokens;
+}
+
+bool Downloading::runCommand(std::vector<std::string>& tokens) {
+  if (tokens.empty()) return false;
+  std::string& token = tokens[0];
+  std::string word = token.substr(token.find_first_not_of('-') == std::string::npos
+                                      ? token.size()
+                                      : token.find_first_not_of('-'));
+  for (char& c : word) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  // The request that follows a non-command gets the token lowered too, except a response-file
+  // name: file names are case-sensitive here.
+  if (token.empty() || token[0] != '@') {
+    for (char& c : token) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  const Config& settings = config();
+  if (word == "?" || word == "help") {
+    consolePrint(settings.helpText());
+  } else if (word == "version") {
+    consolePrint(settings.bannerText());
+  } else if (word == "log") {
+    settings.openLog();
+  } else if (word == "man") {
+    settings.openHowToPage();
+  } else if (word == "home") {
+    settings.openHomePage();
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void Downloading::consoleLoop() {
+  consolePrint(config().bannerText());
+  LineReader reader;
+  bool goOn = true;
+  do {
+    std::string line;
+    goOn = reader.readLine(" Marlowick>", line);
+    if (endsWithExitWord(line)) {
+      goOn = false;
+      continue;
+    }
+    std::vector<std::string> tokens = splitCommandLine(line);
+    if (tokens.size() == 1) {
+      if (!runCommand(tokens)) runDownload(tokens);
+    } else if (tokens.size() > 1) {
+      runDownload(tokens);
+    }
+  } while (goOn);
+}
+
+}  // namespace marlowick

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace marlowick {
+
+/// The application object: holds the process argument list and runs the interactive prompt,
+/// the console commands and each download request.
+class Downloading {
+ public:
+  /// `args` is the argument list as the process received it, the program path first.
+  explicit Downloading(std::vector<std::string> args) : args(std::move(args)) {}
+  virtual ~Downloading() = default;
+
+  /// Chooses the mode once by the number of user arguments: none → the prompt; one → a
+  /// command word or else a download request; more → a download request.
+  virtual void run();
+  /// The interactive prompt; returns on an exit word or at the end of input.
+  virtual void consoleLoop();
+  /// Carries out the command word in `tokens[0]`; false when it is not one.
+  virtual bool runCommand(std::vector<std::string>& tokens);
+  /// One download request from start to its files-saved line. Never throws: a failure is
+  /// reported with "Marlowick main catch ".
+  virtual void runDownload(std::vector<std::string> tokens);
+
+  std::vector<std::string> args;
+};
+
+/// Splits a typed line into tokens: blanks separate, a leading double quote groups.
+std::vector<std::string> splitCommandLine(const std::string& line);
+
+/// The console-event handler: writes missing help shortcuts; nonzero for the handled events.
+int consoleCtrlHandler(int event);
+
+/// The entry after the log is open: handler, title, window, the run, the shortcut files.
+/// Returns the process exit status, 0 whatever happened.
+int runEntry(std::vector<std::string> args);
+
+}  // namespace marlowick

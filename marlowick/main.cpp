@@ -1,0 +1,21 @@
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "marlowick/Downloading.h"
+#include "marlowick/Logger.h"
+#include "platform/Console.h"
+
+int main(int argc, char** argv) {
+  try {
+    marlowick::startLog();
+  } catch (const std::exception& failure) {
+    platform::consoleWrite(failure.what());
+    platform::consoleWrite(platform::kLineEnd);
+    platform::consoleFlush();
+    return 1;
+  }
+  int status = marlowick::runEntry(std::vector<std::string>(argv, argv + argc));
+  marlowick::logger().closeFile();
+  return status;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+/// The native line end of console lines, log lines and messages.
+inline constexpr std::string_view kLineEnd = "\n";
+
+/// Writes UTF-8 text to standard output; failures are not reported.
+void consoleWrite(std::string_view text);
+
+/// Flushes standard output.
+void consoleFlush();
+
+/// True when standard output is a terminal.
+bool stdoutIsTerminal();
+
+/// True when standard input is a terminal.
+bool stdinIsTerminal();
+
+/// Sets the terminal title (only when standard output is a terminal).
+void setConsoleTitle(const std::string& title);
+
+/// Reads one line from standard input without its line end. Returns false at end of input;
+/// a last line without a line end is still returned in `line` (check it when false).
+bool consoleReadLine(std::string& line);
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+/// What is found at a local path.
+enum class PathKind { missing, file, folder, other };
+
+/// Looks at `path` (UTF-8). Every call counts as one file-system query.
+PathKind pathKind(const std::string& path);
+
+/// Number of `pathKind` queries made by this process so far (for tests of query counts).
+std::uint64_t pathQueryCount();
+
+/// Size of the file at `path`, or nothing when it cannot be read.
+std::optional<std::uint64_t> fileSize(const std::string& path);
+
+/// Deletes a file. Returns false and sets `error` on failure.
+bool deleteFile(const std::string& path, std::string* error = nullptr);
+
+/// Makes one folder whose parent exists. On failure returns false and sets `error` to the
+/// system's message for the failure.
+bool makeFolder(const std::string& path, std::string* error = nullptr);
+
+/// Makes a folder and every missing folder above it (like mkdir -p).
+/// On failure returns false and sets `error` to a text naming the folder and the reason.
+bool makeFolderChain(const std::string& path, std::string* error = nullptr);
+
+/// Moves a file onto `to`, replacing a file there. Returns false and sets `error` on failure.
+bool renameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
+
+/// The system's message for an error number, without a line end.
+std::string errorText(int error);
+
+/// The system's message for the last failed call of this thread.
+std::string lastErrorText();
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+/// The native separator of local paths.
+inline constexpr char kPathSeparator = '/';
+
+/// Folder of the running executable, ending with the separator.
+/// Returns an empty text when the system cannot tell.
+std::string programFolder();
+
+/// The per-user roaming application-data folder, without a trailing separator.
+/// Throws std::runtime_error("getSpecialPath :: " + reason) when it cannot be found.
+std::string applicationDataFolder();
+
+/// True when `path` is absolute for this system.
+bool isAbsolutePath(const std::string& path);
+
+}  // namespace platform
+
+namespace platform {
+
+/// The system folder whose url.dll gives internet shortcuts their icon; empty where there is
+/// none.
+std::string systemFolder();
+
+}  // namespace platform

@@ -1,0 +1,38 @@
+#include "platform/Console.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+void consoleWrite(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void consoleFlush() { std::fflush(stdout); }
+
+bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool stdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
+void setConsoleTitle(const std::string& title) {
+  if (!stdoutIsTerminal()) return;
+  consoleWrite("\x1b]0;");
+  consoleWrite(title);
+  consoleWrite("\x07");
+  consoleFlush();
+}
+
+bool consoleReadLine(std::string& line) {
+  line.clear();
+  for (;;) {
+    int c = std::getchar();
+    if (c == EOF) return false;
+    if (c == '\n') return true;
+    line.push_back(static_cast<char>(c));
+  }
+}
+
+}  // namespace platform

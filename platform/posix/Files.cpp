@@ -1,0 +1,80 @@
+#include "platform/Files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace platform {
+namespace {
+std::atomic<std::uint64_t> queries{0};
+
+void setError(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+}  // namespace
+
+PathKind pathKind(const std::string& path) {
+  ++queries;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return PathKind::missing;
+  if (S_ISDIR(info.st_mode)) return PathKind::folder;
+  if (S_ISREG(info.st_mode)) return PathKind::file;
+  return PathKind::other;
+}
+
+std::uint64_t pathQueryCount() { return queries.load(); }
+
+std::optional<std::uint64_t> fileSize(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool deleteFile(const std::string& path, std::string* error) {
+  if (::unlink(path.c_str()) == 0) return true;
+  setError(error, lastErrorText());
+  return false;
+}
+
+bool makeFolder(const std::string& path, std::string* error) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  setError(error, lastErrorText());
+  return false;
+}
+
+bool makeFolderChain(const std::string& path, std::string* error) {
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at != path.size() && path[at] != '/') continue;
+    std::string prefix = path.substr(0, at);
+    if (prefix.empty() || prefix.back() == '/') continue;
+    if (::mkdir(prefix.c_str(), 0777) == 0 || errno == EEXIST) {
+      if (pathKind(prefix) == PathKind::folder) continue;
+      setError(error, prefix + ": " + errorText(ENOTDIR));
+      return false;
+    }
+    setError(error, prefix + ": " + lastErrorText());
+    return false;
+  }
+  return true;
+}
+
+bool renameFile(const std::string& from, const std::string& to, std::string* error) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  setError(error, lastErrorText());
+  return false;
+}
+
+std::string errorText(int error) {
+  char buffer[256] = {};
+  // The GNU variant may return a static text instead of filling the buffer.
+  const char* text = ::strerror_r(error, buffer, sizeof buffer);
+  return text ? text : buffer;
+}
+
+std::string lastErrorText() { return errorText(errno); }
+
+}  // namespace platform

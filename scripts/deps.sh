@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build and test Marlowick, only those still missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libftp-dev libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev
+  python3-pyftpdlib tmux
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

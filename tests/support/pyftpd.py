@@ -1,0 +1,46 @@
+"""A real FTP server for tests: pyftpdlib serving one folder on 127.0.0.1.
+
+Usage: pyftpd.py ROOT [--user U --password P] [--perm elr] [--active]
+Prints the port it listens on as the first line of output, then serves until killed.
+"""
+import argparse
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("root")
+    parser.add_argument("--user", default="user")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--perm", default="elr")
+    parser.add_argument("--anonymous", action="store_true")
+    args = parser.parse_args()
+
+    logging.basicConfig(level=logging.CRITICAL)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
+    if args.anonymous:
+        authorizer.add_anonymous(args.root)
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = authorizer
+    Handler.permit_foreign_addresses = False
+    Handler.passive_ports = None
+    server = FTPServer(("127.0.0.1", 0), Handler)
+    server.max_cons = 64
+    print(server.address[1], flush=True)
+    try:
+        server.serve_forever(timeout=0.5, handle_exit=True)
+    finally:
+        server.close_all()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
