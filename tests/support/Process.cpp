@@ -130,12 +130,50 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const ProcessOptions& options) {
   int outPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC)) throw std::runtime_error("pipe failed");
-  pid_ = spawn(argv, options, -1, outPipe[1], 2, {});
+  int inPipe[2] = {-1, -1};
+  if (options.holdInput && ::pipe2(inPipe, O_CLOEXEC)) throw std::runtime_error("pipe failed");
+  pid_ = spawn(argv, options, inPipe[0], outPipe[1], 2, {});
   ::close(outPipe[1]);
   outFd_ = outPipe[0];
+  if (options.holdInput) {
+    ::close(inPipe[0]);
+    inFd_ = inPipe[1];
+  }
+}
+
+void BackgroundProcess::writeInput(const std::string& text) {
+  if (inFd_ < 0) throw std::runtime_error("standard input is not held");
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(inFd_, text.data() + done, text.size() - done);
+    if (n <= 0) throw std::runtime_error("cannot write to the process");
+    done += static_cast<size_t>(n);
+  }
+}
+
+void BackgroundProcess::closeInput() {
+  if (inFd_ >= 0) ::close(inFd_);
+  inFd_ = -1;
+}
+
+std::string BackgroundProcess::readUntil(const std::string& text,
+                                         std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (seen_.find(text) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) throw std::runtime_error("timed out waiting for: " + text);
+    pollfd fd{outFd_, POLLIN, 0};
+    if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    ssize_t n = ::read(outFd_, buffer, sizeof buffer);
+    if (n <= 0) throw std::runtime_error("process output ended before: " + text);
+    seen_.append(buffer, static_cast<size_t>(n));
+  }
+  return seen_;
 }
 
 BackgroundProcess::~BackgroundProcess() {
+  closeInput();
   stop();
   if (outFd_ >= 0) ::close(outFd_);
 }

@@ -22,6 +22,7 @@ struct ProcessOptions {
   std::vector<std::string> unsetEnv;        // removed from the environment
   std::string input;                        // written to standard input, then closed
   std::string workingDir;
+  bool holdInput = false;                   // background: keep standard input open as a pipe
   std::chrono::milliseconds timeout{60000};
 };
 
@@ -40,6 +41,13 @@ class BackgroundProcess {
 
   /// Next line of its standard output, waiting at most `timeout`; throws on time-out or end.
   std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  /// Writes to its standard input (needs `holdInput`).
+  void writeInput(const std::string& text);
+  /// Closes its standard input.
+  void closeInput();
+  /// Reads its output until `text` has appeared (bounded); returns everything read so far.
+  std::string readUntil(const std::string& text,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
   /// Sends a signal.
   void kill(int signal);
   /// Waits for the end (bounded); returns the raw wait status, or -1 on time-out.
@@ -51,6 +59,8 @@ class BackgroundProcess {
  private:
   pid_t pid_ = -1;
   int outFd_ = -1;
+  int inFd_ = -1;
+  std::string seen_;
   std::string pending_;
   bool reaped_ = false;
 };

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "kestrelkit/net/ftp/FtpFileInfo.h"
+
+namespace kestrelkit::net::ftp {
+
+class FtpLib;
+
+/// Extra acceptance test supplied by the caller: true accepts the file.
+using FtpScanFilter = std::function<bool(FtpFileInfo)>;
+
+/// Walks a remote folder tree over one connection, depth-first and pre-order, and collects
+/// the files that pass the patterns, the size and age bounds and the limits, with the folders
+/// met. Sends nothing but listings. A folder that cannot be listed or walked contributes
+/// nothing; its failure text goes to `errors`.
+class FtpScan {
+ public:
+  static constexpr std::uint64_t kOffSize = ~std::uint64_t{0};
+  static constexpr std::int64_t kOff = std::numeric_limits<std::int64_t>::max();
+  /// Real trees are far shallower; local paths could not hold a deeper one anyway.
+  static constexpr std::int64_t kDefaultMaxDepth = 1000;
+
+  /// Records the scan's "now" (`scanStart`) once.
+  explicit FtpScan(FtpLib& ftp);
+  virtual ~FtpScan() = default;
+
+  virtual const std::vector<std::string>& errors() const { return errorList_; }
+  virtual const std::vector<FtpFileInfo>& files() const { return fileList_; }
+  virtual const std::vector<FtpFileInfo>& folders() const { return folderList_; }
+  /// Scans with the stored `path`, `filter` and `recurse`.
+  virtual FtpScan& scan();
+  /// Scans from `startPath` ("" = the connection's current folder).
+  virtual FtpScan& scan(const std::string& startPath, bool recurseInto);
+  /// Collects files whose last path component equals `fileName` exactly.
+  virtual FtpScan& findByName(const std::string& startPath, const std::string& fileName,
+                              bool recurseInto);
+  virtual FtpScan& scanWith(const std::string& startPath, FtpScanFilter acceptance,
+                            bool recurseInto);
+
+  FtpLib& ftp;
+  std::string path;
+  bool recurse = false;
+  std::vector<std::string> includes;
+  std::vector<std::string> excludes;
+  std::uint64_t minSize = kOffSize;
+  std::uint64_t maxSize = kOffSize;
+  std::int64_t minAge = kOff;
+  std::int64_t maxAge = kOff;
+  std::int64_t maxFiles = kOff;
+  std::int64_t maxFolders = kOff;
+  FtpScanFilter filter;
+  std::int64_t scanStart;
+  /// Deepest folder level entered below the start folder (`kOff`: no bound). A folder met
+  /// deeper down is still recorded, but not entered, and a note goes to `errors`: a server that
+  /// lists a folder inside itself would otherwise be walked for ever.
+  std::int64_t maxDepth = kDefaultMaxDepth;
+
+ private:
+  struct Level;
+
+  void walk(const std::string& startPath, bool recurseInto);
+  void enter(std::vector<Level>& levels, std::string folderPath);
+  bool step(std::vector<Level>& levels, bool recurseInto);
+  void descend(std::vector<Level>& levels, const std::string& folderPath);
+  bool limitReached() const;
+  bool accepts(const FtpFileInfo& file) const;
+
+  std::vector<FtpFileInfo> fileList_;
+  std::vector<std::string> errorList_;
+  std::vector<FtpFileInfo> folderList_;
+};
+
+}  // namespace kestrelkit::net::ftp

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "kestrelkit/net/ftp/FtpFileInfo.h"
+
+namespace kestrelkit::net::ftp {
+class FtpLib;
+}
+
+namespace marlowick {
+
+/// The settings and state of one download job, carried out by one call of `execute`.
+/// The owner sets the fields directly; switched-off limits hold their sentinel values.
+class Downloader {
+ public:
+  static constexpr std::uint64_t kNoSize = ~std::uint64_t{0};
+  static constexpr std::int64_t kOff = std::numeric_limits<std::int64_t>::max();
+  static constexpr std::uint32_t kUtf8 = 65001;
+
+  virtual ~Downloader() = default;
+
+  /// ASCII transfers; returns true.
+  virtual bool setAscii();
+  /// Binary transfers; returns true.
+  virtual bool setImage();
+  /// Scans the remote tree from `startPath` with the job's filters into `files`; true when at
+  /// least one file was selected.
+  virtual bool scanRemote(const std::string& startPath, kestrelkit::net::ftp::FtpLib& ftp);
+  /// The whole job: connect, log in, scan, fetch (or list). True when the transfer loop was
+  /// reached and finished. Never throws.
+  virtual bool execute();
+  /// Makes every folder on the way to the local file `localPath`. Throws std::runtime_error
+  /// with the reason when one cannot be made.
+  virtual void createFolders(const std::string& localPath);
+  /// Prints the settings table to the console; returns true.
+  virtual bool printSettings();
+
+  /// `text` as the server expects it (converted to code page `encoding` unless UTF-8).
+  std::string toServer(const std::string& text) const;
+  /// Bytes from the server as UTF-8 text.
+  std::string fromServer(const std::string& bytes) const;
+  /// The connection's last reply as text.
+  std::string replyText(kestrelkit::net::ftp::FtpLib& ftp) const;
+
+  bool justPrint = false;
+  std::string username;
+  std::string password;
+  std::string host;
+  std::int32_t port = 21;
+  std::string remote;
+  std::string local;
+  bool passive = true;
+  std::vector<kestrelkit::net::ftp::FtpFileInfo> files;
+  std::uint32_t savedCount = 0;
+  bool recurse = false;
+  bool overwrite = true;
+  char transferMode = 'I';
+  std::uint32_t encoding = 0;
+  std::string include;
+  std::string exclude;
+  std::uint64_t lsize = kNoSize;
+  std::uint64_t gsize = kNoSize;
+  std::int64_t lmodified = kOff;
+  std::int64_t gmodified = kOff;
+  std::int64_t maxfiles = kOff;
+  std::int64_t maxfolders = kOff;
+};
+
+/// Makes one folder exist, recording it in the process-wide set of folders made or found.
+/// Throws std::runtime_error with the folder path and the reason on failure.
+void ensureFolder(const std::string& folder);
+
+/// The process-wide record of local folders made or found to exist.
+bool folderRecorded(const std::string& folder);
+
+}  // namespace marlowick

@@ -1,0 +1,77 @@
+#include "platform/Files.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using platform::PathKind;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+TEST(Files, PathKindTellsFilesFoldersAndMissingPaths) {
+  TempDir dir;
+  writeFile(dir.file("f"), "abc");
+  EXPECT_EQ(platform::pathKind(dir.file("f")), PathKind::file);
+  EXPECT_EQ(platform::pathKind(dir.path()), PathKind::folder);
+  EXPECT_EQ(platform::pathKind(dir.file("nothing")), PathKind::missing);
+  EXPECT_EQ(platform::pathKind("/dev/null"), PathKind::other);
+}
+
+TEST(Files, PathQueriesAreCounted) {
+  TempDir dir;
+  auto before = platform::pathQueryCount();
+  platform::pathKind(dir.path());
+  platform::pathKind(dir.file("x"));
+  EXPECT_EQ(platform::pathQueryCount(), before + 2);
+}
+
+TEST(Files, SizeOfFilesAndOfNothing) {
+  TempDir dir;
+  writeFile(dir.file("f"), std::string(12345, 'x'));
+  EXPECT_EQ(platform::fileSize(dir.file("f")), 12345u);
+  EXPECT_FALSE(platform::fileSize(dir.file("missing")).has_value());
+}
+
+TEST(Files, FolderChainIsMadeAndReportsWhatBlocksIt) {
+  TempDir dir;
+  std::string error;
+  ASSERT_TRUE(platform::makeFolderChain(dir.file("a/b/c/"), &error)) << error;
+  EXPECT_EQ(platform::pathKind(dir.file("a/b/c")), PathKind::folder);
+  EXPECT_TRUE(platform::makeFolderChain(dir.file("a/b/c"), &error)) << "existing chain is fine";
+
+  writeFile(dir.file("file"), "x");
+  EXPECT_FALSE(platform::makeFolderChain(dir.file("file/sub"), &error));
+  EXPECT_EQ(error, dir.file("file") + ": Not a directory");
+}
+
+TEST(Files, MakeFolderFailsWithTheSystemsReason) {
+  TempDir dir;
+  std::string error;
+  EXPECT_FALSE(platform::makeFolder(dir.file("missing/child"), &error));
+  EXPECT_EQ(error, "No such file or directory");
+}
+
+TEST(Files, DeleteAndRename) {
+  TempDir dir;
+  writeFile(dir.file("a"), "1");
+  writeFile(dir.file("b"), "2");
+  ASSERT_TRUE(platform::renameFile(dir.file("a"), dir.file("b")));
+  EXPECT_EQ(testing_support::readFile(dir.file("b")), "1");
+  ASSERT_TRUE(platform::deleteFile(dir.file("b")));
+  std::string error;
+  EXPECT_FALSE(platform::deleteFile(dir.file("b"), &error));
+  EXPECT_EQ(error, "No such file or directory");
+}
+
+TEST(Files, ErrorTextsHaveNoLineEnd) {
+  for (int error : {EACCES, ENOENT, ENOSPC, 9999}) {
+    std::string text = platform::errorText(error);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+  }
+}
+
+}  // namespace
