@@ -1,0 +1,161 @@
+#include "kestrelkit/net/ftp/FtpScan.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "kestrelkit/net/ftp/FtpLib.h"
+#include "kestrelkit/net/ftp/PatternMatch.h"
+#include "platform/Clock.h"
+
+namespace kestrelkit::net::ftp {
+
+/// One open folder of the walk: its path relative to the connection's current folder, its
+/// listing and the next record to look at.
+struct FtpScan::Level {
+  std::string path;
+  std::vector<FtpFileInfo> entries;
+  std::size_t next = 0;
+};
+
+namespace {
+
+std::string joined(const std::string& folderPath, const std::string& name) {
+  if (folderPath.empty()) return name;
+  if (folderPath.back() == '/') return folderPath + name;
+  return folderPath + "/" + name;
+}
+
+/// A name with a ".." component would lead the local copy out of the target folder.
+bool leavesFolder(const std::string& name) {
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+/// `now` - `time`, held at the 64-bit bounds instead of overflowing on a wild listed time.
+std::int64_t ageBetween(std::int64_t now, std::int64_t time) {
+  std::int64_t age = 0;
+  if (!__builtin_sub_overflow(now, time, &age)) return age;
+  return time < 0 ? FtpScan::kOff : std::numeric_limits<std::int64_t>::min();
+}
+
+std::string lastComponent(const std::string& name) {
+  std::size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+}  // namespace
+
+FtpScan::FtpScan(FtpLib& ftp) : ftp(ftp), scanStart(platform::utcTicksNow()) {}
+
+FtpScan& FtpScan::scan() { return scanWith(path, filter, recurse); }
+
+FtpScan& FtpScan::scan(const std::string& startPath, bool recurseInto) {
+  return scanWith(startPath, nullptr, recurseInto);
+}
+
+FtpScan& FtpScan::findByName(const std::string& startPath, const std::string& fileName,
+                             bool recurseInto) {
+  auto sameName = [fileName](FtpFileInfo file) { return lastComponent(file.name) == fileName; };
+  return scanWith(startPath, sameName, recurseInto);
+}
+
+FtpScan& FtpScan::scanWith(const std::string& startPath, FtpScanFilter acceptance,
+                           bool recurseInto) {
+  fileList_.clear();
+  folderList_.clear();
+  errorList_.clear();
+  filter = std::move(acceptance);
+  walk(startPath, recurseInto);
+  return *this;
+}
+
+// The walk keeps its open folders on an explicit stack rather than the call stack, so that a
+// hostile server listing thousands of nested folders cannot overflow it. The order is that of
+// the plain recursive walk: a folder is listed and walked right where it occurs in its parent.
+// A failure belongs to the innermost open folder: it is recorded, that folder is abandoned and
+// its parent goes on with its next record.
+void FtpScan::walk(const std::string& startPath, bool recurseInto) {
+  std::vector<Level> levels;
+  enter(levels, startPath);
+  while (!levels.empty()) {
+    try {
+      if (!step(levels, recurseInto)) levels.pop_back();
+    } catch (const std::exception& failure) {
+      errorList_.push_back(failure.what());
+      levels.pop_back();
+    }
+  }
+}
+
+void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
+  Level level{std::move(folderPath), {}, 0};
+  try {
+    // A refused listing leaves the records empty: the folder counts as empty, not as a failure.
+    ftp.list(level.path, level.entries);
+  } catch (const std::exception& failure) {
+    errorList_.push_back(failure.what());
+    return;
+  }
+  levels.push_back(std::move(level));
+}
+
+/// Handles the next record of the innermost open folder; false when that folder is done.
+bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
+  Level& level = levels.back();
+  if (level.next == level.entries.size() || limitReached()) return false;
+  FtpFileInfo entry = std::move(level.entries[level.next++]);
+  if (entry.type != FtpFileType::file && entry.type != FtpFileType::folder) return true;
+
+  std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
+  if (leavesFolder(entry.name)) {
+    errorList_.push_back(joined(level.path, entry.name) + ": name leads out of its folder");
+    return true;
+  }
+  entry.name = joined(level.path, entry.name);
+  if (entry.type == FtpFileType::folder) {
+    folderList_.push_back(entry);
+    if (recurseInto) descend(levels, entry.name);  // may move `level`
+  } else if (accepts(entry)) {
+    fileList_.push_back(std::move(entry));
+  }
+  return true;
+}
+
+void FtpScan::descend(std::vector<Level>& levels, const std::string& folderPath) {
+  // levels.size() is the level the folder would be walked at; the start folder is level 0.
+  if (maxDepth != kOff && static_cast<std::int64_t>(levels.size()) > maxDepth) {
+    errorList_.push_back(folderPath + ": not entered, deeper than " + std::to_string(maxDepth) +
+                         " folder levels");
+    return;
+  }
+  enter(levels, folderPath);
+}
+
+bool FtpScan::limitReached() const {
+  if (maxFiles != kOff && static_cast<std::int64_t>(fileList_.size()) >= maxFiles) return true;
+  return maxFolders != kOff && static_cast<std::int64_t>(folderList_.size()) >= maxFolders;
+}
+
+bool FtpScan::accepts(const FtpFileInfo& file) const {
+  if (!includes.empty() && !matchesAny(includes, file.name)) return false;
+  if (matchesAny(excludes, file.name)) return false;
+  if (file.size != kUnknownSize) {
+    if (minSize != kOffSize && minSize > file.size) return false;
+    if (maxSize != kOffSize && maxSize < file.size) return false;
+  }
+  if ((minAge != kOff || maxAge != kOff) && file.modifyTime != ticks::kUnknownTime) {
+    std::int64_t age = ageBetween(scanStart, file.modifyTime);
+    if (maxAge != kOff && age > maxAge) return false;
+    if (minAge != kOff && age < minAge) return false;
+  }
+  return !filter || filter(file);
+}
+
+}  // namespace kestrelkit::net::ftp

@@ -1,0 +1,170 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "kestrelkit/net/ftp/FtpScan.h"
+#include "tests/kestrelkit/net/ftp/FtpScanListings.h"
+
+namespace kestrelkit::net::ftp {
+namespace {
+
+using scantest::file;
+using scantest::folder;
+using scantest::ListingFtp;
+using scantest::namesOf;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST(FtpScanFailure, RefusedListingIsAnEmptyFolder) {
+  ListingFtp ftp;  // "locked" has no listing: refused
+  ftp.listings[""] = {folder("locked"), file("a.txt"), folder("open")};
+  ftp.listings["open"] = {file("b.txt")};
+  FtpScan scan(ftp);
+  scan.scan("", true);
+  EXPECT_THAT(namesOf(scan.files()), ElementsAre("a.txt", "open/b.txt"));
+  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("locked", "open"));
+  EXPECT_THAT(scan.errors(), IsEmpty());
+}
+
+TEST(FtpScanFailure, RefusedStartFolderGivesEmptyLists) {
+  ListingFtp ftp;
+  FtpScan scan(ftp);
+  scan.scan("nowhere", true);
+  EXPECT_THAT(scan.files(), IsEmpty());
+  EXPECT_THAT(scan.folders(), IsEmpty());
+  EXPECT_THAT(scan.errors(), IsEmpty());
+  EXPECT_THAT(ftp.listed, ElementsAre("nowhere"));
+}
+
+TEST(FtpScanFailure, FailingListingIsRecordedAndTheParentGoesOn) {
+  ListingFtp ftp;
+  ftp.listings[""] = {folder("sub"), file("a.txt")};
+  ftp.listings["sub"] = {file("b.txt"), folder("bad"), file("c.txt"), folder("worse")};
+  ftp.listings["sub/worse"] = {file("d.txt")};
+  ftp.broken = {"sub/bad"};
+  FtpScan scan(ftp);
+  scan.scan("", true);
+  EXPECT_THAT(namesOf(scan.files()),
+              ElementsAre("sub/b.txt", "sub/c.txt", "sub/worse/d.txt", "a.txt"));
+  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub", "sub/bad", "sub/worse"));
+  EXPECT_THAT(scan.errors(), ElementsAre("listing sub/bad broke"));
+}
+
+TEST(FtpScanFailure, FailingStartFolderIsRecorded) {
+  ListingFtp ftp;
+  ftp.broken = {""};
+  FtpScan scan(ftp);
+  scan.scan("", true);
+  EXPECT_THAT(scan.files(), IsEmpty());
+  EXPECT_THAT(scan.errors(), ElementsAre("listing  broke"));
+}
+
+// A failure while testing a file abandons the rest of that file's folder only.
+TEST(FtpScanFailure, FailingFilterAbandonsTheRestOfItsFolder) {
+  ListingFtp ftp;
+  ftp.listings[""] = {folder("sub"), file("a.txt")};
+  ftp.listings["sub"] = {file("b.txt"), folder("in"), file("poison"), file("c.txt"),
+                         folder("never")};
+  ftp.listings["sub/in"] = {file("poison"), file("unseen.txt")};
+  FtpScan scan(ftp);
+  scan.scanWith(
+      "",
+      [](FtpFileInfo info) {
+        if (info.name.ends_with("poison")) throw std::runtime_error("bad " + info.name);
+        return true;
+      },
+      true);
+  EXPECT_THAT(namesOf(scan.files()), ElementsAre("sub/b.txt", "a.txt"));
+  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub", "sub/in"));
+  EXPECT_THAT(scan.errors(), ElementsAre("bad sub/in/poison", "bad sub/poison"));
+  EXPECT_THAT(ftp.listed, ElementsAre("", "sub", "sub/in"));
+}
+
+// A hostile server may name an entry so that its local copy would land outside the target.
+TEST(FtpScanFailure, NamesLeadingOutOfTheirFolderAreSkipped) {
+  ListingFtp ftp;
+  ftp.listings[""] = {file("..\\..\\evil.txt"),
+                      folder("a/.."),
+                      file("x/../../y"),
+                      file("..."),
+                      file("..a"),
+                      folder("ok..")};
+  ftp.listings["ok.."] = {file("..\\z")};
+  FtpScan scan(ftp);
+  scan.scan("", true);
+  EXPECT_THAT(namesOf(scan.files()), ElementsAre("...", "..a"));
+  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("ok.."));
+  EXPECT_THAT(ftp.listed, ElementsAre("", "ok.."));
+  EXPECT_THAT(scan.errors(), ElementsAre("../../evil.txt: name leads out of its folder",
+                                         "a/..: name leads out of its folder",
+                                         "x/../../y: name leads out of its folder",
+                                         "ok../../z: name leads out of its folder"));
+}
+
+/// A chain of `levels` nested folders "d", each also holding a file "f".
+void serveChain(ListingFtp& ftp, int levels) {
+  ftp.generate = [levels](const std::string& path) {
+    int depth = path.empty() ? 0 : static_cast<int>((path.size() + 1) / 2);
+    std::vector<FtpFileInfo> listing;
+    if (depth < levels) listing.push_back(folder("d"));
+    listing.push_back(file("f"));
+    return listing;
+  };
+}
+
+TEST(FtpScanFailure, VeryDeepTreeIsWalkedWithoutExhaustingTheStack) {
+  ListingFtp ftp;
+  serveChain(ftp, 5000);
+  FtpScan scan(ftp);
+  scan.maxDepth = FtpScan::kOff;
+  scan.scan("", true);
+  ASSERT_EQ(scan.folders().size(), 5000u);
+  ASSERT_EQ(scan.files().size(), 5001u);
+  // Pre-order: the deepest file comes first, the top-level one last.
+  EXPECT_EQ(scan.files().front().name.size(), 5000u * 2 + 1);
+  EXPECT_EQ(scan.files().back().name, "f");
+  EXPECT_THAT(scan.errors(), IsEmpty());
+}
+
+TEST(FtpScanFailure, DepthBoundStopsAFolderListingItselfForEver) {
+  ListingFtp ftp;
+  // Every folder lists a folder inside itself, whatever its path.
+  ftp.generate = [](const std::string&) { return std::vector<FtpFileInfo>{folder("loop")}; };
+  FtpScan scan(ftp);
+  ASSERT_EQ(scan.maxDepth, 1000);
+  scan.scan("", true);
+  // Levels 1 to 1000 are entered; the folder met at level 1001 is recorded, not entered.
+  EXPECT_EQ(scan.folders().size(), 1001u);
+  EXPECT_EQ(ftp.listed.size(), 1001u);
+  ASSERT_EQ(scan.errors().size(), 1u);
+  EXPECT_THAT(scan.errors()[0], ::testing::EndsWith("/loop: not entered, deeper than 1000 "
+                                                    "folder levels"));
+}
+
+TEST(FtpScanFailure, DepthBoundLeavesShallowerFoldersAlone) {
+  struct Case {
+    std::int64_t maxDepth;
+    std::size_t listed;
+    std::size_t folders;
+    std::size_t errors;
+  };
+  for (const Case& c : {Case{0, 1, 1, 1}, Case{1, 2, 2, 1}, Case{3, 4, 3, 0}, Case{4, 4, 3, 0}}) {
+    SCOPED_TRACE(c.maxDepth);
+    ListingFtp ftp;
+    serveChain(ftp, 3);
+    FtpScan scan(ftp);
+    scan.maxDepth = c.maxDepth;
+    scan.scan("", true);
+    EXPECT_EQ(ftp.listed.size(), c.listed);
+    EXPECT_EQ(scan.folders().size(), c.folders);
+    EXPECT_EQ(scan.errors().size(), c.errors);
+    // The walk goes on after a folder left out: the upper files are all there.
+    EXPECT_EQ(scan.files().size(), c.listed);
+  }
+}
+
+}  // namespace
+}  // namespace kestrelkit::net::ftp
