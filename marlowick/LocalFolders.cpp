@@ -1,0 +1,51 @@
+#include "marlowick/LocalFolders.h"
+
+#include <stdexcept>
+#include <unordered_set>
+
+#include "marlowick/Downloader.h"
+#include "platform/Files.h"
+
+namespace marlowick {
+namespace {
+
+/// Folders made or found to exist, for the whole process: every job of an interactive run
+/// shares it and it is never emptied, so each folder is looked at once per process.
+std::unordered_set<std::string>& createdFolders() {
+  static std::unordered_set<std::string> folders;
+  return folders;
+}
+
+}  // namespace
+
+void createFoldersFor(const std::string& localPath) {
+  for (std::size_t at = localPath.find('/'); at != std::string::npos;
+       at = localPath.find('/', at + 1)) {
+    std::string folder = localPath.substr(0, at);
+    if (!folderRecorded(folder)) ensureFolder(folder);
+  }
+}
+
+void Downloader::createFolders(const std::string& localPath) { createFoldersFor(localPath); }
+
+void ensureFolder(const std::string& folder) {
+  // A path starting at the root yields an empty first prefix: nothing to make.
+  if (folder.empty()) return;
+  switch (platform::pathKind(folder)) {
+    case platform::PathKind::folder:
+      break;
+    case platform::PathKind::missing: {
+      std::string reason;
+      if (!platform::makeFolder(folder, &reason)) throw std::runtime_error(folder + ": " + reason);
+      break;
+    }
+    default:
+      throw std::runtime_error("Path.createPath :: file/folder conflict: " + folder);
+  }
+  // Only a folder that is there now is recorded; a failing one is tried again for the next file.
+  createdFolders().insert(folder);
+}
+
+bool folderRecorded(const std::string& folder) { return createdFolders().count(folder) != 0; }
+
+}  // namespace marlowick
