@@ -29,6 +29,16 @@ inline constexpr std::int64_t kPerDay = 864000000000;
 constexpr std::int64_t fromUnixSeconds(std::int64_t seconds) {
   return seconds * kPerSecond + kUnixEpoch;
 }
+
+/// The last second the tick scale holds (9999-12-31 23:59:59) and the first (0001-01-01).
+inline constexpr std::int64_t kLastUnixSecond = (kUnknownTime - kUnixEpoch) / kPerSecond;
+inline constexpr std::int64_t kFirstUnixSecond = -kUnixEpoch / kPerSecond;
+
+/// Seconds since 1970 on the tick scale; a time the scale cannot hold is unknown.
+constexpr std::int64_t fromUnixSecondsOrUnknown(std::int64_t seconds) {
+  if (seconds < kFirstUnixSecond || seconds > kLastUnixSecond) return kUnknownTime;
+  return fromUnixSeconds(seconds);
+}
 }  // namespace ticks
 
 inline constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
