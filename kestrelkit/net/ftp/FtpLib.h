@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
@@ -16,6 +17,11 @@ namespace kestrelkit::net::ftp {
 /// never throws and never prints; the reason of a failure is left in `lastResponse`. Every
 /// operation except `isWindows` holds the object's re-entrant lock for its whole duration.
 /// Paths and names are raw bytes in the server's code page.
+///
+/// Without a connection every operation fails (false or an empty text) without reaching the
+/// library. Text arguments that the library would put on the control connection are refused
+/// (false, nothing sent) when they hold a NUL, CR or LF byte, which would cut the command short
+/// or start another one; over-long arguments fail the same way (the library's own limits).
 class FtpLib {
  public:
   FtpLib();
@@ -30,7 +36,9 @@ class FtpLib {
   virtual bool setActiveMode();
   virtual bool setPassiveMode();
   virtual bool put(const std::string& localPath, const std::string& remotePath, char mode);
-  /// Retrieves `remotePath` into the local file `localPath`.
+  /// Retrieves `remotePath` into the local file `localPath`. True only when the server's final
+  /// reply to the transfer is a completion (2xx): an aborted transfer (426, 451, ...) or a control
+  /// connection lost before that reply gives false, whatever reached the local file.
   virtual bool get(const std::string& localPath, const std::string& remotePath, char mode);
   virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
   virtual bool remoteModDate(const std::string& path, std::string& out);
@@ -42,6 +50,7 @@ class FtpLib {
   virtual bool deleteFile(const std::string& path);
   virtual bool rmdir(const std::string& path);
   virtual bool pwd(std::string& out);
+  /// The current remote folder, or the empty text when "PWD" fails.
   virtual std::string pwd();
   virtual bool nlstToFile(const std::string& localPath, const std::string& remotePath);
   virtual bool listToFile(const std::string& localPath, const std::string& remotePath);
@@ -51,15 +60,19 @@ class FtpLib {
   virtual bool rename(const std::string& from, const std::string& to);
   /// The server's last reply line with its line end; empty without a connection.
   virtual std::string lastResponse();
+  /// Sends one command line on the control connection and reads its whole reply, which
+  /// `lastResponse` then returns; true when the reply code starts with `expected`.
   virtual bool sendCommand(const std::string& command, char expected);
   virtual bool sendCommand(const char* command, char expected);
   /// Sends "OPTS UTF8 ON"; true on a 2xx reply.
   virtual bool utf8On();
+  /// Sends "QUIT" and ends the connection; nothing without one.
   virtual void quit();
+  /// Ends the connection without a word to the server; nothing without one.
   virtual void close();
 
   /// One listing line to one record (default record when the line is rejected).
-  FtpFileInfo toFileInfo(const std::string& line);
+  FtpFileInfo toFileInfo(std::string_view line);
 
   /// First word of the SYST reply, stored after each successful login; empty when unknown.
   const std::string& systemType() const { return systemType_; }
