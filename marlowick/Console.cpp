@@ -4,8 +4,8 @@
 
 #include "marlowick/Config.h"
 #include "marlowick/Downloading.h"
-#include "marlowick/LineReader.h"
 #include "marlowick/Util.h"
+#include "platform/LineEditor.h"
 
 namespace marlowick {
 
@@ -86,11 +86,11 @@ bool Downloading::runCommand(std::vector<std::string>& tokens) {
 
 void Downloading::consoleLoop() {
   consolePrint(config().bannerText());
-  LineReader reader;
+  platform::LineEditor editor;
   bool goOn = true;
   do {
     std::string line;
-    goOn = reader.readLine(" Marlowick>", line);
+    goOn = editor.readLine(" Marlowick>", line);
     if (endsWithExitWord(line)) {
       goOn = false;
       continue;

@@ -32,6 +32,10 @@ bool makeFolderChain(const std::string& path, std::string* error = nullptr);
 /// Moves a file onto `to`, replacing a file there. Returns false and sets `error` on failure.
 bool renameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
 
+/// Reads the whole file at `path` into `content`. On failure returns false and sets `error` to
+/// the path and the system's reason.
+bool readWholeFile(const std::string& path, std::string& content, std::string* error = nullptr);
+
 /// The system's message for an error number, without a line end.
 std::string errorText(int error);
 

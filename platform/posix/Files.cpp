@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,17 @@ std::atomic<std::uint64_t> queries{0};
 void setError(std::string* error, std::string text) {
   if (error) *error = std::move(text);
 }
+
+// Closes its descriptor when it goes away.
+struct FileDescriptor {
+  int fd;
+  explicit FileDescriptor(int fd) : fd(fd) {}
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+};
 }  // namespace
 
 PathKind pathKind(const std::string& path) {
@@ -66,6 +78,27 @@ bool renameFile(const std::string& from, const std::string& to, std::string* err
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   setError(error, lastErrorText());
   return false;
+}
+
+bool readWholeFile(const std::string& path, std::string& content, std::string* error) {
+  content.clear();
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.fd < 0) {
+    setError(error, path + ": " + lastErrorText());
+    return false;
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      setError(error, path + ": " + lastErrorText());
+      return false;
+    }
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 std::string errorText(int error) {
