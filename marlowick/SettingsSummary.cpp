@@ -1,0 +1,69 @@
+#include "marlowick/SettingsSummary.h"
+
+#include <fmt/format.h>
+
+#include "marlowick/Downloader.h"
+#include "marlowick/Util.h"
+#include "platform/Console.h"
+
+namespace marlowick {
+namespace {
+
+constexpr std::uint64_t kKilobyte = 1024;
+constexpr std::int64_t kTicksPerMinute = 600000000;
+
+const char* flag(bool value) { return value ? "true" : "false"; }
+
+// Sizes and ages are shown in the units the options are given in: KB and minutes.
+std::string kilobytes(std::uint64_t bytes) {
+  return bytes == Downloader::kNoSize ? std::string() : std::to_string(bytes / kKilobyte);
+}
+
+std::string minutes(std::int64_t ticks) {
+  return ticks == Downloader::kOff ? std::string() : std::to_string(ticks / kTicksPerMinute);
+}
+
+std::string count(std::int64_t value) {
+  return value == Downloader::kOff ? std::string() : std::to_string(value);
+}
+
+}  // namespace
+
+std::string settingsTable(const Downloader& job) {
+  std::string table;
+  auto row = [&table](const char* label, const std::string& value) {
+    if (value.empty()) return;
+    table += fmt::format(" {:<12}: {}{}", label, value, platform::kLineEnd);
+  };
+  row("host", job.host);
+  row("port", std::to_string(job.port));
+  row("username", job.username);
+  row("password", job.password);
+  row("remote", job.remote);
+  row("local", job.local);
+  row("passive", flag(job.passive));
+  row("justPrint", flag(job.justPrint));
+  row("overwrite", flag(job.overwrite));
+  row("recurse", flag(job.recurse));
+  row("image", job.transferMode == 'I' ? "image" : "ascii");
+  row("encoding", std::to_string(job.encoding));
+  row("include", job.include);
+  row("exclude", job.exclude);
+  row("lsize", kilobytes(job.lsize));
+  row("gsize", kilobytes(job.gsize));
+  row("lmodified", minutes(job.lmodified));
+  row("gmodified", minutes(job.gmodified));
+  row("maxfiles", count(job.maxfiles));
+  row("maxfolders", count(job.maxfolders));
+  row("Files", job.files.empty() ? std::string() : std::to_string(job.files.size()));
+  table += platform::kLineEnd;
+  return table;
+}
+
+bool Downloader::printSettings() {
+  // Console only: the table shows the password in clear and must not reach the log.
+  consoleLine(settingsTable(*this));
+  return true;
+}
+
+}  // namespace marlowick
