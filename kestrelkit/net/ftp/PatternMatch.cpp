@@ -1,6 +1,8 @@
 #include "kestrelkit/net/ftp/PatternMatch.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 
 namespace kestrelkit::net::ftp {
 
@@ -19,8 +21,6 @@ unsigned char folded(char c) {
   const auto byte = static_cast<unsigned char>(c);
   return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 32) : byte;
 }
-
-bool sameByte(char a, char b) { return folded(a) == folded(b); }
 
 bool isPatternSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
@@ -55,22 +55,44 @@ bool tokenize(std::string_view pattern, std::vector<Token>& tokens) {
   return true;
 }
 
-/// Whether a single-byte step accepts the name byte `c`.
-bool accepts(const Token& token, char c) {
-  switch (token.kind) {
-    case TokenKind::anyByte:
-      return true;
-    case TokenKind::literal:
-      return sameByte(token.bytes[0], c);
-    case TokenKind::byteClass: {
-      const bool member = std::any_of(token.bytes.begin(), token.bytes.end(),
-                                      [c](char m) { return sameByte(m, c); });
-      return member != token.negated;
-    }
-    case TokenKind::star:
-      break;
+/// One column per name position, plus one for the end of the name.
+using Row = std::vector<unsigned char>;
+
+/// A one-byte step: position n matches when the step accepts byte n and the steps after it
+/// match from n + 1. `accepts` sees folded bytes. Returns whether any position still matches.
+template <typename Accepts>
+bool stepOneByte(Row& row, std::string_view foldedName, Accepts accepts) {
+  unsigned char any = 0;
+  for (std::size_t n = 0; n < foldedName.size(); ++n) {
+    const auto byte = static_cast<unsigned char>(foldedName[n]);
+    row[n] = row[n + 1] & static_cast<unsigned char>(accepts(byte));
+    any |= row[n];
   }
-  return false;
+  row[foldedName.size()] = 0;
+  return any != 0;
+}
+
+/// A star that is not the last step hands the rest a non-empty tail: position n matches when
+/// the rest matches from some k with n <= k < length. Returns whether any position matches.
+bool stepInnerStar(Row& row, std::size_t length) {
+  row[length] = 0;
+  std::size_t last = length;
+  while (last > 0 && row[last - 1] == 0) --last;
+  std::fill(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(last), 1);
+  return last > 0;
+}
+
+bool stepClass(Row& row, std::string_view foldedName, const Token& token) {
+  std::array<unsigned char, 256> inClass{};
+  for (const char member : token.bytes) inClass[folded(member)] = 1;
+  const unsigned char wanted = token.negated ? 0 : 1;
+  return stepOneByte(row, foldedName, [&](unsigned char b) { return inClass[b] == wanted; });
+}
+
+std::string foldedText(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(folded(c));
+  return out;
 }
 
 }  // namespace
@@ -81,22 +103,35 @@ bool patternMatch(std::string_view name, std::string_view pattern) {
 
   // Works backwards over the steps. Before handling step i, row[n] tells whether the steps
   // after i match the name from byte n on; afterwards it tells the same for the steps from i.
+  const std::string foldedName = foldedText(name);
   const std::size_t length = name.size();
-  std::vector<unsigned char> row(length + 1, 0);
+  Row row(length + 1, 0);
   row[length] = 1;
   for (std::size_t i = tokens.size(); i-- > 0;) {
     const Token& token = tokens[i];
-    if (token.kind != TokenKind::star) {
-      for (std::size_t n = 0; n < length; ++n) row[n] = row[n + 1] && accepts(token, name[n]);
-      row[length] = 0;
-    } else if (i + 1 == tokens.size()) {
-      // A final star takes whatever is left, even nothing.
-      std::fill(row.begin(), row.end(), 1);
-    } else {
-      // Any other star hands the rest of the pattern a non-empty tail starting at n or later.
-      row[length] = 0;
-      for (std::size_t n = length; n-- > 0;) row[n] = row[n] || row[n + 1];
+    bool anyLeft = true;
+    switch (token.kind) {
+      case TokenKind::star:
+        if (i + 1 == tokens.size()) {
+          // A final star takes whatever is left, even nothing.
+          std::fill(row.begin(), row.end(), 1);
+        } else {
+          anyLeft = stepInnerStar(row, length);
+        }
+        break;
+      case TokenKind::anyByte:
+        anyLeft = stepOneByte(row, foldedName, [](unsigned char) { return true; });
+        break;
+      case TokenKind::literal: {
+        const unsigned char wanted = folded(token.bytes[0]);
+        anyLeft = stepOneByte(row, foldedName, [wanted](unsigned char b) { return b == wanted; });
+        break;
+      }
+      case TokenKind::byteClass:
+        anyLeft = stepClass(row, foldedName, token);
+        break;
     }
+    if (!anyLeft) return false;
   }
   return row[0] != 0;
 }
