@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -68,6 +69,24 @@ class Downloader {
   std::int64_t gmodified = kOff;
   std::int64_t maxfiles = kOff;
   std::int64_t maxfolders = kOff;
+
+  /// Character set of code page 0 (`encoding` before the server accepts UTF-8). Empty: the
+  /// locale's, which `execute` fills in here when it starts.
+  std::string systemCodePage;
+
+ protected:
+  /// Steps 2 to 13 of the job on an open connection object; may throw.
+  virtual bool runJob(kestrelkit::net::ftp::FtpLib& ftp);
+  /// One selected file: check its name, skip, list or fetch it, and report the outcome.
+  virtual void handleFile(kestrelkit::net::ftp::FtpLib& ftp,
+                          const kestrelkit::net::ftp::FtpFileInfo& record, std::size_t position,
+                          std::size_t count);
+  /// Retrieves `remoteName` to `localPath` through a temporary file beside it. False with the
+  /// reason in `failure`; the local path is then left as it was.
+  virtual bool fetchFile(kestrelkit::net::ftp::FtpLib& ftp, const std::string& remoteName,
+                         const std::string& localPath, std::string& failure);
+  /// The character set that `toServer` and `fromServer` convert with.
+  std::string serverCharset() const;
 };
 
 /// Makes one folder exist, recording it in the process-wide set of folders made or found.

@@ -1,0 +1,173 @@
+#include "marlowick/Downloader.h"
+
+#include <fmt/format.h>
+
+#include <exception>
+
+#include "kestrelkit/net/ftp/FtpLib.h"
+#include "kestrelkit/net/ftp/FtpScan.h"
+#include "kestrelkit/net/ftp/PatternMatch.h"
+#include "marlowick/PartFile.h"
+#include "marlowick/SafeName.h"
+#include "marlowick/TickTime.h"
+#include "marlowick/Util.h"
+#include "platform/Encoding.h"
+#include "platform/Files.h"
+
+namespace marlowick {
+
+using kestrelkit::net::ftp::FtpFileInfo;
+using kestrelkit::net::ftp::FtpLib;
+using kestrelkit::net::ftp::FtpScan;
+using kestrelkit::net::ftp::kUnknownSize;
+using kestrelkit::net::ftp::splitPatterns;
+
+namespace {
+
+/// True when a file (not a folder) of exactly `size` bytes is at `path`.
+bool sameSizeFileAt(const std::string& path, std::uint64_t size) {
+  // An unknown listed size never counts as the same.
+  if (size == kUnknownSize) return false;
+  if (platform::pathKind(path) != platform::PathKind::file) return false;
+  return platform::fileSize(path) == size;
+}
+
+}  // namespace
+
+bool Downloader::setAscii() {
+  transferMode = 'A';
+  return true;
+}
+
+bool Downloader::setImage() {
+  transferMode = 'I';
+  return true;
+}
+
+std::string Downloader::serverCharset() const {
+  if (encoding == 0 && !systemCodePage.empty()) return systemCodePage;
+  return platform::codePageCharset(encoding);
+}
+
+std::string Downloader::toServer(const std::string& text) const {
+  if (encoding == kUtf8 || text.empty()) return text;
+  return platform::fromUtf8(text, serverCharset());
+}
+
+std::string Downloader::fromServer(const std::string& bytes) const {
+  if (encoding == kUtf8 || bytes.empty()) return bytes;
+  return platform::toUtf8(bytes, serverCharset());
+}
+
+std::string Downloader::replyText(FtpLib& ftp) const { return fromServer(ftp.lastResponse()); }
+
+bool Downloader::scanRemote(const std::string& startPath, FtpLib& ftp) {
+  FtpScan scanner(ftp);
+  scanner.includes = splitPatterns(toServer(include));
+  scanner.excludes = splitPatterns(toServer(exclude));
+  scanner.maxSize = lsize;
+  scanner.minSize = gsize;
+  scanner.maxAge = lmodified;
+  scanner.minAge = gmodified;
+  scanner.maxFiles = maxfiles;
+  scanner.maxFolders = maxfolders;
+  files = scanner.scan(startPath, recurse).files();
+  return !files.empty();
+}
+
+bool Downloader::execute() {
+  FtpLib ftp;
+  try {
+    return runJob(ftp);
+  } catch (...) {
+    // Reported below with the connection's last reply, whatever was raised.
+  }
+  std::string reply;
+  try {
+    reply = replyText(ftp);
+  } catch (const std::exception&) {
+    // The failure may have been this very conversion: show the reply as the server sent it.
+    reply = ftp.lastResponse();
+  }
+  return printAndLog(fmt::format("Download catch {}, host {}", reply, host), false);
+}
+
+bool Downloader::runJob(FtpLib& ftp) {
+  if (systemCodePage.empty()) systemCodePage = platform::localeCharset();
+  consoleLine(fmt::format(" Connecting {} ...", host));
+  if (!ftp.connect(host, port)) {
+    return printAndLog(fmt::format("Unable to connect to {} {}", host, replyText(ftp)), false);
+  }
+  if (passive) {
+    ftp.setPassiveMode();
+  } else {
+    ftp.setActiveMode();
+  }
+  if (!ftp.login(username, password)) {
+    return printAndLog(fmt::format("Login failure {}", replyText(ftp)), false);
+  }
+  printAndLog(fmt::format(" Connected to {}", host), true);
+  if (ftp.utf8On()) {
+    encoding = kUtf8;
+    printAndLog(" the encoding of ftp server is UTF8", true);
+  }
+  if (!remote.empty()) {
+    if (!ftp.chdir(toServer(remote))) {
+      return printAndLog(
+          fmt::format("working directory changed to {} failure, {}", remote, replyText(ftp)),
+          false);
+    }
+    consoleLine(fmt::format(" working directory changed to {}", remote));
+  }
+  bool found = scanRemote(std::string(), ftp);
+  if (justPrint) printSettings();
+  if (!found) return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
+  for (std::size_t i = 0; i < files.size(); ++i) handleFile(ftp, files[i], i + 1, files.size());
+  return true;
+}
+
+void Downloader::handleFile(FtpLib& ftp, const FtpFileInfo& record, std::size_t position,
+                            std::size_t count) {
+  std::string display = fromServer(record.name);
+  // A listed name decides where the file lands: one that would leave `local` is refused.
+  if (!isSafeRelativeName(record.name) || !isSafeRelativeName(display)) {
+    printAndLog(fmt::format("Unsafe remote name, not downloaded: {}", visibleName(display)), false);
+    return;
+  }
+  std::string localPath = local + display;
+  if (!overwrite && sameSizeFileAt(localPath, record.size)) {
+    printAndLog(fmt::format(" Same size, skiped: {}", display), true);
+    return;
+  }
+  if (justPrint) {
+    printAndLog(fmt::format(" found {}, last modified: {:s}", display, TickTime{record.modifyTime}),
+                true);
+    return;
+  }
+  try {
+    createFolders(localPath);
+  } catch (const std::exception& error) {
+    printAndLog(fmt::format("create {} catch {}", localPath, error.what()), false);
+    return;
+  }
+  printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
+  std::string failure;
+  if (fetchFile(ftp, record.name, localPath, failure)) {
+    ++savedCount;
+  } else {
+    printAndLog(fmt::format("Download {} failed: {}", display, failure), false);
+  }
+}
+
+bool Downloader::fetchFile(FtpLib& ftp, const std::string& remoteName, const std::string& localPath,
+                           std::string& failure) {
+  PartFile part(localPath);
+  if (!part.create(failure)) return false;
+  if (!ftp.get(part.path(), remoteName, transferMode)) {
+    failure = replyText(ftp);
+    return false;
+  }
+  return part.commit(failure);
+}
+
+}  // namespace marlowick

@@ -1,0 +1,316 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "marlowick/Downloader.h"
+#include "marlowick/SettingsSummary.h"
+#include "platform/Files.h"
+#include "tests/marlowick/DownloaderJobSupport.h"
+#include "tests/support/FakeFtpServer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using marlowick::Downloader;
+using marlowick_test::errorLine;
+using marlowick_test::fileLine;
+using marlowick_test::folderLine;
+using marlowick_test::infoLine;
+using marlowick_test::jobFor;
+using marlowick_test::runJob;
+using platform::PathKind;
+using testing_support::FakeFtpServer;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+using Commands = std::vector<std::string>;
+
+const std::string kConnecting = " Connecting 127.0.0.1 ...\n";
+const std::string kConnected = " Connected to 127.0.0.1";
+const std::string kUtf8 = " the encoding of ftp server is UTF8";
+const Commands kLogin = {"USER user", "PASS secret", "SYST", "OPTS UTF8 ON"};
+
+Commands concat(Commands first, const Commands& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+TEST(DownloaderTest, ModeSetters) {
+  Downloader job;
+  EXPECT_EQ(job.transferMode, 'I');
+  EXPECT_TRUE(job.setAscii());
+  EXPECT_EQ(job.transferMode, 'A');
+  EXPECT_TRUE(job.setImage());
+  EXPECT_EQ(job.transferMode, 'I');
+}
+
+TEST(DownloaderTest, ConnectionFailureGivesExactlyTwoLines) {
+  int port = 0;
+  {
+    FakeFtpServer gone;  // a port on which nobody listens any more
+    port = gone.port();
+  }
+  TempDir dir;
+  Downloader job = jobFor(port, dir.path());
+  auto run = runJob(job);
+  EXPECT_FALSE(run.result);
+  EXPECT_EQ(run.console, kConnecting + "Unable to connect to 127.0.0.1 \n");
+  EXPECT_EQ(run.log, errorLine("Unable to connect to 127.0.0.1 "));
+}
+
+TEST(DownloaderTest, RefusedGreetingIsAFailedConnection) {
+  FakeFtpServer server;
+  server.setGreeting("421 Too many users.");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  auto run = runJob(job);
+  EXPECT_FALSE(run.result);
+  EXPECT_EQ(run.console, kConnecting + "Unable to connect to 127.0.0.1 \n");
+  EXPECT_EQ(run.log, errorLine("Unable to connect to 127.0.0.1 "));
+  EXPECT_TRUE(server.commands().empty());
+}
+
+TEST(DownloaderTest, LoginFailure) {
+  FakeFtpServer server;
+  server.setReply("PASS", "530 Login incorrect.");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  auto run = runJob(job);
+  EXPECT_FALSE(run.result);
+  EXPECT_EQ(run.console, kConnecting + "Login failure 530 Login incorrect.\n\n");
+  EXPECT_EQ(run.log, errorLine("Login failure 530 Login incorrect.\n"));
+  // The connection ends without "QUIT".
+  ASSERT_TRUE(server.waitForClosedConnections(1));
+  EXPECT_EQ(server.commands(), (Commands{"USER user", "PASS secret"}));
+}
+
+TEST(DownloaderTest, FolderChangeFailure) {
+  FakeFtpServer server;
+  server.setReply("CWD", "550 missing: No such directory.");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.remote = "missing";
+  auto run = runJob(job);
+  EXPECT_FALSE(run.result);
+  const std::string failure =
+      "working directory changed to missing failure, 550 missing: No such directory.\n";
+  EXPECT_EQ(run.console, kConnecting + kConnected + "\n" + kUtf8 + "\n" + failure + "\n");
+  EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) + errorLine(failure));
+  ASSERT_TRUE(server.waitForClosedConnections(1));
+  EXPECT_EQ(server.commands(), concat(kLogin, {"CWD missing"}));
+}
+
+TEST(DownloaderTest, NothingMatched) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("empty"));
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.remote = "pub";
+  auto run = runJob(job);
+  EXPECT_FALSE(run.result);
+  const std::string noMatch = "No files matched on remote server: 127.0.0.1";
+  EXPECT_EQ(run.console, kConnecting + kConnected + "\n" + kUtf8 +
+                             "\n working directory changed to pub\n" + noMatch + "\n");
+  EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) + errorLine(noMatch));
+}
+
+TEST(DownloaderTest, NothingMatchedInListModeShowsTheTableFirst) {
+  FakeFtpServer server;
+  server.setListing("", fileLine("a.txt", 5));
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.justPrint = true;
+  job.include = "*.csv";
+  auto run = runJob(job);
+  EXPECT_FALSE(run.result);
+  const std::string noMatch = "No files matched on remote server: 127.0.0.1";
+  const std::string table = marlowick::settingsTable(job);
+  EXPECT_EQ(table.find(" Files"), std::string::npos);
+  EXPECT_NE(table.find(" encoding    : 65001\n"), std::string::npos);
+  EXPECT_EQ(run.console,
+            kConnecting + kConnected + "\n" + kUtf8 + "\n" + table + "\n" + noMatch + "\n");
+  EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) + errorLine(noMatch));
+}
+
+TEST(DownloaderTest, RefusedUtf8LeavesTheEncodingAndSaysNothing) {
+  FakeFtpServer server;
+  server.setReply("OPTS UTF8 ON", "501 Unsupported.");
+  server.setListing("", "");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  auto run = runJob(job);
+  EXPECT_EQ(job.encoding, 0u);
+  EXPECT_EQ(run.console.find(kUtf8), std::string::npos);
+  EXPECT_EQ(run.log.find(kUtf8), std::string::npos);
+}
+
+TEST(DownloaderTest, RecursiveJobRebuildsTheTreeBelowTheLocalFolder) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("sub") + fileLine("top.txt", 3));
+  server.setListing("sub", fileLine("a.txt", 5) + folderLine("deeper"));
+  server.setListing("sub/deeper", fileLine("c.bin", 4));
+  server.setFile("sub/a.txt", "hello");
+  server.setFile("sub/deeper/c.bin", std::string("\0\1\2\3", 4));
+  server.setFile("top.txt", "top");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.recurse = true;
+  job.remote = "pub";
+  auto run = runJob(job);
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(job.savedCount, 3u);
+  EXPECT_EQ(readFile(dir.file("sub/a.txt")), "hello");
+  EXPECT_EQ(readFile(dir.file("sub/deeper/c.bin")), std::string("\0\1\2\3", 4));
+  EXPECT_EQ(readFile(dir.file("top.txt")), "top");
+  const std::string messages[] = {" Downloading sub/a.txt 1/3 ...",
+                                  " Downloading sub/deeper/c.bin 2/3 ...",
+                                  " Downloading top.txt 3/3 ..."};
+  EXPECT_EQ(run.console, kConnecting + kConnected + "\n" + kUtf8 +
+                             "\n working directory changed to pub\n" + messages[0] + "\n" +
+                             messages[1] + "\n" + messages[2] + "\n");
+  EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) + infoLine(messages[0]) +
+                         infoLine(messages[1]) + infoLine(messages[2]));
+  ASSERT_TRUE(server.waitForClosedConnections(1));
+  EXPECT_EQ(server.commandsWithVerb("RETR"),
+            (Commands{"RETR sub/a.txt", "RETR sub/deeper/c.bin", "RETR top.txt"}));
+  EXPECT_EQ(server.commandsWithVerb("QUIT"), Commands{});
+}
+
+TEST(DownloaderTest, WithoutRecursionSubfoldersAreNotEntered) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("sub") + fileLine("top.txt", 3));
+  server.setFile("top.txt", "top");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  auto run = runJob(job);
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(job.savedCount, 1u);
+  ASSERT_TRUE(server.waitForClosedConnections(1));
+  EXPECT_EQ(server.commandsWithVerb("LIST"), Commands{"LIST "});
+  // No folder change either: the scan lists where the login left the connection.
+  EXPECT_EQ(server.commandsWithVerb("CWD"), Commands{});
+}
+
+TEST(DownloaderTest, AsciiTransfersAskForTypeA) {
+  FakeFtpServer server;
+  server.setListing("", fileLine("a.txt", 5));
+  server.setFile("a.txt", "hello");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.setAscii();
+  auto run = runJob(job);
+  EXPECT_EQ(job.savedCount, 1u);
+  ASSERT_TRUE(server.waitForClosedConnections(1));
+  Commands commands = server.commands();
+  ASSERT_GE(commands.size(), 3u);
+  EXPECT_EQ(Commands(commands.end() - 3, commands.end()),
+            (Commands{"TYPE A", "PASV", "RETR a.txt"}));
+}
+
+TEST(DownloaderTest, FiltersReachTheScan) {
+  FakeFtpServer server;
+  server.setListing("", fileLine("a.txt", 100) + fileLine("b.txt", 5000) + fileLine("c.csv", 10) +
+                            fileLine("skip.txt", 10) + fileLine("d.txt", 20));
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.justPrint = true;
+  job.include = "*.txt|*.csv";
+  job.exclude = "skip*";
+  job.lsize = 1024;  // at most 1 KB
+  job.maxfiles = 2;
+  auto run = runJob(job);
+  ASSERT_EQ(job.files.size(), 2u);
+  EXPECT_EQ(job.files[0].name, "a.txt");
+  EXPECT_EQ(job.files[1].name, "c.csv");
+}
+
+TEST(DownloaderTest, ListModeShowsEveryFileAndFetchesNothing) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("sub") + fileLine("a.txt", 5, "Mar 15  2021"));
+  server.setListing("sub", fileLine("b.txt", 3, "Feb 29  2020"));
+  TempDir dir;
+  writeFile(dir.file("a.txt"), "12345");  // same size, but overwrite is on
+  Downloader job = jobFor(server.port(), dir.path() + "/new");
+  job.recurse = true;
+  job.justPrint = true;
+  auto run = runJob(job);
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(job.savedCount, 0u);
+  const std::string found[] = {" found sub/b.txt, last modified: 2020-02-29T00:00:00",
+                               " found a.txt, last modified: 2021-03-15T00:00:00"};
+  EXPECT_EQ(run.console, kConnecting + kConnected + "\n" + kUtf8 + "\n" +
+                             marlowick::settingsTable(job) + "\n" + found[0] + "\n" + found[1] +
+                             "\n");
+  EXPECT_NE(marlowick::settingsTable(job).find(" Files       : 2\n"), std::string::npos);
+  EXPECT_EQ(run.log,
+            infoLine(kConnected) + infoLine(kUtf8) + infoLine(found[0]) + infoLine(found[1]));
+  EXPECT_EQ(platform::pathKind(dir.file("new")), PathKind::missing);
+  ASSERT_TRUE(server.waitForClosedConnections(1));
+  EXPECT_EQ(server.commandsWithVerb("RETR"), Commands{});
+}
+
+TEST(DownloaderTest, SameSizeFilesAreSkippedWhenNotOverwriting) {
+  FakeFtpServer server;
+  server.setListing("", fileLine("a.txt", 5) + fileLine("b.txt", 3) + fileLine("c.txt", 4) +
+                            fileLine("d.txt", 2));
+  server.setFile("c.txt", "cccc");
+  server.setFile("d.txt", "dd");
+  TempDir dir;
+  writeFile(dir.file("a.txt"), "12345");
+  writeFile(dir.file("b.txt"), "123");
+  writeFile(dir.file("c.txt"), "1");  // another size: fetched again
+  ASSERT_TRUE(platform::makeFolder(dir.file("d.txt/")));
+  Downloader job = jobFor(server.port(), dir.path());
+  job.overwrite = false;
+  auto run = runJob(job);
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(job.savedCount, 1u);
+  EXPECT_EQ(readFile(dir.file("a.txt")), "12345");
+  EXPECT_EQ(readFile(dir.file("c.txt")), "cccc");
+  // Positions count the skipped files; a folder in the way is not a same-size file.
+  const std::string lines[] = {" Same size, skiped: a.txt", " Same size, skiped: b.txt",
+                               " Downloading c.txt 3/4 ...", " Downloading d.txt 4/4 ...",
+                               "Download d.txt failed: Is a directory"};
+  EXPECT_EQ(run.console, kConnecting + kConnected + "\n" + kUtf8 + "\n" + lines[0] + "\n" +
+                             lines[1] + "\n" + lines[2] + "\n" + lines[3] + "\n" + lines[4] + "\n");
+  EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) + infoLine(lines[0]) +
+                         infoLine(lines[1]) + infoLine(lines[2]) + infoLine(lines[3]) +
+                         errorLine(lines[4]));
+}
+
+TEST(DownloaderTest, ListModeReportsSameSizeFilesAsSkipped) {
+  FakeFtpServer server;
+  server.setListing("", fileLine("a.txt", 5) + fileLine("b.txt", 3));
+  TempDir dir;
+  writeFile(dir.file("a.txt"), "12345");
+  Downloader job = jobFor(server.port(), dir.path());
+  job.overwrite = false;
+  job.justPrint = true;
+  auto run = runJob(job);
+  EXPECT_NE(run.console.find("\n Same size, skiped: a.txt\n"
+                             " found b.txt, last modified: 2024-01-01T00:00:00\n"),
+            std::string::npos);
+}
+
+TEST(DownloaderTest, FolderFailureSkipsTheFileAndGoesOn) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("blocked") + fileLine("z.txt", 1));
+  server.setListing("blocked", fileLine("a.txt", 1) + fileLine("b.txt", 1));
+  server.setFile("z.txt", "z");
+  TempDir dir;
+  writeFile(dir.file("blocked"), "a file where a folder is needed");
+  Downloader job = jobFor(server.port(), dir.path());
+  job.recurse = true;
+  auto run = runJob(job);
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(job.savedCount, 1u);
+  const std::string conflict = "Path.createPath :: file/folder conflict: " + dir.file("blocked");
+  const std::string lines[] = {"create " + dir.file("blocked/a.txt") + " catch " + conflict,
+                               "create " + dir.file("blocked/b.txt") + " catch " + conflict,
+                               " Downloading z.txt 3/3 ..."};
+  EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) + errorLine(lines[0]) +
+                         errorLine(lines[1]) + infoLine(lines[2]));
+}
+
+}  // namespace
