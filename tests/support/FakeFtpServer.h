@@ -1,0 +1,123 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+/// How one transfer (LIST, NLST or RETR of a path) goes on the data connection.
+struct FakeTransfer {
+  std::string data;  // bytes sent on the data connection, exactly as given
+  /// Close the data connection after this many bytes, as if the server had dropped it.
+  std::optional<std::size_t> dropAfter;
+  /// With dropAfter: end the data connection with a reset (the client sees a read error)
+  /// instead of an orderly close (the client sees the end of the data).
+  bool resetOnDrop = false;
+  /// Offsets at which sending pauses for `pause` before going on, so that the client's reads
+  /// end exactly there.
+  std::vector<std::size_t> pauseAt;
+  std::chrono::milliseconds pause{100};
+  /// The reply after the data; the empty text sends none.
+  std::string finalReply = "226 Transfer complete.";
+  /// After the data (and the final reply, if any), close the control connection.
+  bool dropControl = false;
+  /// Answer 150 but never make or take the data connection; the control connection is then
+  /// closed after `holdControl` without a further reply.
+  bool noDataConnection = false;
+  std::chrono::milliseconds holdControl{0};
+};
+
+/// A scripted FTP server on 127.0.0.1 for tests, in the spirit of curl's test server: not a
+/// real server, but one that records the exact command lines it receives and answers from a
+/// script. The port is picked by the system at construction; every client connection is served
+/// on a thread of its own; all waits are bounded; the destructor stops everything.
+///
+/// Defaults: greeting "220 fake ready"; USER 331, PASS 230, SYST "215 UNIX Type: L8", TYPE 200,
+/// PASV (a fresh listener on 127.0.0.1) and PORT 200, CWD/CDUP/DELE/RMD/RNTO 250, MKD 257,
+/// RNFR 350, PWD "257 \"/\" is the current directory", OPTS 200, NOOP 200, MDTM
+/// "213 20260101000000", SIZE of a scripted file, QUIT 221 (then closes); LIST/NLST/RETR of a
+/// scripted path send it with 150 ... 226, of any other path "550 No such file or directory."
+/// STOR stores what arrives (see stored()). Any other command: "502 Command not implemented.".
+class FakeFtpServer {
+ public:
+  FakeFtpServer();
+  ~FakeFtpServer();
+  FakeFtpServer(const FakeFtpServer&) = delete;
+  FakeFtpServer& operator=(const FakeFtpServer&) = delete;
+
+  int port() const { return port_; }
+  /// "127.0.0.1".
+  static const char* host() { return "127.0.0.1"; }
+
+  /// Every command line received so far, in order of arrival, without its line end.
+  std::vector<std::string> commands() const;
+  /// The received command lines whose first word is `verb`.
+  std::vector<std::string> commandsWithVerb(const std::string& verb) const;
+  /// Waits until at least `count` command lines arrived; false when the time is up.
+  bool waitForCommands(std::size_t count,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  /// Number of control connections accepted / ended by either side so far.
+  int connectionsAccepted() const;
+  int connectionsClosed() const;
+  /// Waits until `count` control connections have ended; false when the time is up.
+  bool waitForClosedConnections(int count,
+                                std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+  /// The greeting sent on every new control connection (one or more lines separated by "\n").
+  void setGreeting(std::string reply);
+  /// Replaces the reply to a command. `command` is either a whole command line (e.g.
+  /// "OPTS UTF8 ON"), which wins, or a verb (e.g. "SYST"). The reply may have several lines
+  /// separated by "\n"; each is sent with CR LF. For LIST, NLST and RETR the reply replaces the
+  /// whole transfer (no data connection is used), e.g. "550 Permission denied.".
+  void setReply(const std::string& command, std::string reply);
+  /// After answering `command` (whole line or verb), close the control connection.
+  void closeAfter(const std::string& command);
+  /// What LIST (and NLST) of `path` sends; the path is the text after "LIST " ("" for "LIST "
+  /// and for a bare "LIST").
+  void setListing(const std::string& path, std::string data);
+  void setListing(const std::string& path, FakeTransfer transfer);
+  /// What RETR of `path` sends.
+  void setFile(const std::string& path, std::string data);
+  void setFile(const std::string& path, FakeTransfer transfer);
+  /// What STOR of `path` received, if it was sent.
+  std::optional<std::string> stored(const std::string& path) const;
+
+ private:
+  struct Session;
+  void acceptLoop();
+  void serve(int control);
+  bool handleCommand(Session& session, const std::string& line);
+  bool transfer(Session& session, const std::string& verb, const std::string& path);
+  bool store(Session& session, const std::string& path);
+  int openDataConnection(Session& session);
+  std::optional<std::string> scriptedReply(const std::string& line, const std::string& verb) const;
+  bool shouldCloseAfter(const std::string& line, const std::string& verb) const;
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread acceptThread_;
+  std::vector<std::thread> sessions_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  bool stopping_ = false;
+  std::vector<std::string> commands_;
+  int accepted_ = 0;
+  int closed_ = 0;
+  std::string greeting_ = "220 fake ready";
+  std::map<std::string, std::string> replies_;
+  std::vector<std::string> closeAfter_;
+  std::map<std::string, FakeTransfer> listings_;
+  std::map<std::string, FakeTransfer> files_;
+  std::map<std::string, std::string> stored_;
+};
+
+}  // namespace testing_support
