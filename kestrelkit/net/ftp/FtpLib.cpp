@@ -60,7 +60,13 @@ FtpLib::~FtpLib() { close(); }
 
 bool FtpLib::connect(const std::string& host, std::int32_t port) {
   Guard guard(lock_);
-  if (!fitsOnCommandLine(host)) return false;
+  // ftplib splits "host:port" at the first ":" and looks up a port that is not all digits as a
+  // service name, dereferencing a null result when there is no such service (a negative port,
+  // or a host with a ":" of its own). Ports beyond 65535 would be cut to 16 bits. None of these
+  // reach it.
+  if (!isCString(host) || host.find(':') != std::string::npos || port < 0 || port > 65535) {
+    return false;
+  }
   const std::string address = host + ":" + std::to_string(port);
   NetBuf* fresh = nullptr;
   if (FtpConnect(address.c_str(), &fresh) <= 0) return false;

@@ -215,9 +215,10 @@ int verifiedDataSocket(NetBuf* data, NetBuf* control, std::string& failure) {
       field<char*>(data, kCget) != nullptr || field<int>(data, kCavail) != 0) {
     return -1;
   }
+  // A server may already have reset the connection; reading then ends like the end of data.
   const int socket = field<int>(data, kHandle);
-  if (!isConnectedSocket(socket)) {
-    failure = "the data connection is not a connected socket";
+  if (!isSocket(socket)) {
+    failure = "the data connection is not a socket";
     return -1;
   }
   failure.clear();

@@ -32,10 +32,13 @@ void ignoreBrokenPipe() {
   ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-bool isConnectedSocket(int fd) {
-  if (fd < 0) return false;
+bool isSocket(int fd) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
+  return fd >= 0 && ::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+bool isConnectedSocket(int fd) {
+  if (!isSocket(fd)) return false;
   sockaddr_storage peer{};
   socklen_t length = sizeof peer;
   return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0;

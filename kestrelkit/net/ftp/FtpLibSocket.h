@@ -10,6 +10,9 @@ namespace kestrelkit::net::ftp::detail {
 /// (ftplib writes to its sockets with plain write calls). Called when the network layer starts.
 void ignoreBrokenPipe();
 
+/// True when `fd` is an open socket.
+bool isSocket(int fd);
+
 /// True when `fd` is an open socket connected to a peer.
 bool isConnectedSocket(int fd);
 
