@@ -394,16 +394,18 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
   const std::size_t limit =
       std::min(script->dropAfter.value_or(script->data.size()), script->data.size());
   std::size_t sent = 0;
-  std::vector<std::size_t> stops = script->pauseAt;
-  stops.push_back(limit);
-  std::sort(stops.begin(), stops.end());
-  for (std::size_t stop : stops) {
+  std::vector<std::size_t> pauses = script->pauseAt;
+  std::sort(pauses.begin(), pauses.end());
+  bool connected = true;
+  for (std::size_t stop : pauses) {
     stop = std::min(stop, limit);
-    if (stop <= sent) continue;
-    if (!sendAll(data, script->data.substr(sent, stop - sent))) break;
+    if (stop < sent) continue;
+    connected = sendAll(data, script->data.substr(sent, stop - sent));
+    if (!connected) break;
     sent = stop;
-    if (sent < limit) std::this_thread::sleep_for(script->pause);
+    std::this_thread::sleep_for(script->pause);
   }
+  if (connected) sendAll(data, script->data.substr(sent, limit - sent));
   if (script->dropAfter && script->resetOnDrop) {
     closeAbortively(data);
   } else {

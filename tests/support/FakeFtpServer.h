@@ -21,8 +21,8 @@ struct FakeTransfer {
   /// With dropAfter: end the data connection with a reset (the client sees a read error)
   /// instead of an orderly close (the client sees the end of the data).
   bool resetOnDrop = false;
-  /// Offsets at which sending pauses for `pause` before going on, so that the client's reads
-  /// end exactly there.
+  /// Offsets at which sending pauses for `pause` before going on (or before the drop, for an
+  /// offset equal to dropAfter), so that the client's reads end exactly there.
   std::vector<std::size_t> pauseAt;
   std::chrono::milliseconds pause{100};
   /// The reply after the data; the empty text sends none.
