@@ -82,7 +82,7 @@ void Arguments::readToken(std::string_view token) {
   if (prefix.isLong) {
     nameArgument(names);
   } else {
-    for (std::size_t i = 0; i < names.size(); ++i) nameArgument(names.substr(i, 1));
+    nameLetters(names);
   }
   if (separator.position == std::string_view::npos) return;
   const std::string_view value = text.substr(separator.position + separator.length);
@@ -95,6 +95,18 @@ void Arguments::nameArgument(std::string_view name) {
   if (found == parsed_.end())
     found = parsed_.emplace(std::string(name), ValueMap::mapped_type{}).first;
   current_ = &found->second;
+}
+
+void Arguments::nameLetters(std::string_view letters) {
+  if (letters.empty()) return;
+  // A letter named again changes nothing, so a huge token costs one lookup per distinct letter.
+  std::array<bool, 256> named{};
+  for (std::size_t i = 0; i < letters.size(); ++i) {
+    bool& done = named[static_cast<unsigned char>(letters[i])];
+    if (!done) nameArgument(letters.substr(i, 1));
+    done = true;
+  }
+  nameArgument(letters.substr(letters.size() - 1));
 }
 
 void Arguments::addValue(std::string_view value) {

@@ -48,6 +48,8 @@ class Arguments {
 
   void readToken(std::string_view token);
   void nameArgument(std::string_view name);
+  /// Names every letter of a short-prefix token; the last letter becomes the current argument.
+  void nameLetters(std::string_view letters);
   void addValue(std::string_view value);
   std::string_view resolved(std::string_view name) const;
   void checkDefinition(const Definition& definition);

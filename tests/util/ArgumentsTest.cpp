@@ -48,6 +48,7 @@ TEST(Arguments, ParsesTokens) {
       {{"-ab"}, {{"a", {}}, {"b", {}}}},
       {{"-ab=1"}, {{"a", {}}, {"b", {"1"}}}},
       {{"-ab", "v"}, {{"a", {}}, {"b", {"v"}}}},
+      {{"-aba=1", "2"}, {{"a", {"1", "2"}}, {"b", {}}}},
       {{"-host=x"}, {{"h", {}}, {"o", {}}, {"s", {}}, {"t", {"x"}}}},
       {{"--host=a", "-=b"}, {{"host", {"a", "b"}}}},
       // Long prefix wins over short and names one argument.
