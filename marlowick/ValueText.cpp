@@ -1,6 +1,7 @@
 #include "marlowick/ValueText.h"
 
 #include <limits>
+#include <string>
 
 namespace marlowick {
 

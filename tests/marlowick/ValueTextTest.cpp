@@ -15,7 +15,9 @@ TEST(ValueText, Booleans) {
   for (auto [text, expected] : cases) {
     bool value = !expected.value_or(false);
     EXPECT_EQ(marlowick::parseBoolean(text, value), expected.has_value()) << text;
-    if (expected) EXPECT_EQ(value, *expected) << text;
+    if (expected) {
+      EXPECT_EQ(value, *expected) << text;
+    }
   }
 }
 
@@ -44,7 +46,9 @@ TEST(ValueText, WholeNumbers) {
   for (auto [text, expected] : cases) {
     std::int64_t value = 12345;
     EXPECT_EQ(marlowick::parseWholeNumber(text, value), expected.has_value()) << text;
-    if (expected) EXPECT_EQ(value, *expected) << text;
+    if (expected) {
+      EXPECT_EQ(value, *expected) << text;
+    }
   }
 }
 
@@ -57,7 +61,9 @@ TEST(ValueText, UnsignedNumbers) {
   for (auto [text, expected] : cases) {
     std::uint64_t value = 12345;
     EXPECT_EQ(marlowick::parseUnsignedNumber(text, value), expected.has_value()) << text;
-    if (expected) EXPECT_EQ(value, *expected) << text;
+    if (expected) {
+      EXPECT_EQ(value, *expected) << text;
+    }
   }
 }
 
