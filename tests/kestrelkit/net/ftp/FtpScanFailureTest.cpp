@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -115,12 +117,28 @@ void serveChain(ListingFtp& ftp, int levels) {
   };
 }
 
+/// Runs `work` on a thread with a stack of `bytes`, so that a walk whose stack use grows with
+/// the depth of the tree fails here instead of only on deeper trees.
+void runOnSmallStack(std::size_t bytes, std::function<void()> work) {
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, bytes), 0);
+  pthread_t thread;
+  auto run = [](void* argument) -> void* {
+    (*static_cast<std::function<void()>*>(argument))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, run, &work), 0);
+  pthread_attr_destroy(&attributes);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+}
+
 TEST(FtpScanFailure, VeryDeepTreeIsWalkedWithoutExhaustingTheStack) {
   ListingFtp ftp;
   serveChain(ftp, 5000);
   FtpScan scan(ftp);
   scan.maxDepth = FtpScan::kOff;
-  scan.scan("", true);
+  runOnSmallStack(256 * 1024, [&scan] { scan.scan("", true); });
   ASSERT_EQ(scan.folders().size(), 5000u);
   ASSERT_EQ(scan.files().size(), 5001u);
   // Pre-order: the deepest file comes first, the top-level one last.
