@@ -1,14 +1,18 @@
 #include "marlowick/Downloading.h"
 
+#include <fmt/format.h>
+
 #include <stdexcept>
 
 #include "marlowick/Config.h"
+#include "marlowick/Downloader.h"
 #include "marlowick/HelpPages.h"
 #include "marlowick/Util.h"
 #include "marlowick/WindowShape.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Signals.h"
+#include "util/Arguments.h"
 
 namespace marlowick {
 
@@ -25,10 +29,17 @@ void Downloading::run() {
 
 void Downloading::runDownload(std::vector<std::string> tokens) {
   try {
-    (void)tokens;
-    // The request steps (response file, parsing, checks, the job) come with the argument
-    // handling; until then a request ends here with its report.
-    throw std::runtime_error("download requests are not built yet");
+    Downloader job;
+    util::Arguments arguments;
+    declareRequestArguments(arguments);
+    if (!tokens.empty() && tokens[0].size() > 1 && tokens[0][0] == '@' && !parstAt(tokens)) {
+      return;
+    }
+    arguments.parse(tokens);
+    if (!checkArguments(arguments) || !applyArguments(job, arguments)) return;
+    job.execute();
+    printAndLog(fmt::format(" {} files saved to {}", job.savedCount, job.local),
+                job.savedCount != 0);
   } catch (const std::exception& failure) {
     printAndLog(std::string("Marlowick main catch ") + failure.what(), false);
   }

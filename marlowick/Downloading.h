@@ -3,7 +3,13 @@
 #include <string>
 #include <vector>
 
+namespace util {
+class Arguments;
+}
+
 namespace marlowick {
+
+class Downloader;
 
 /// The application object: holds the process argument list and runs the interactive prompt,
 /// the console commands and each download request.
@@ -20,12 +26,22 @@ class Downloading {
   virtual void consoleLoop();
   /// Carries out the command word in `tokens[0]`; false when it is not one.
   virtual bool runCommand(std::vector<std::string>& tokens);
+  /// Replaces a leading "@file" token by the file's lines, one token per line, followed by
+  /// the remaining tokens. False (after its report) when the request must stop.
+  virtual bool parstAt(std::vector<std::string>& tokens);
+  /// The required arguments and the local folder; false after reporting the first fault.
+  virtual bool checkArguments(const util::Arguments& arguments);
   /// One download request from start to its files-saved line. Never throws: a failure is
   /// reported with "Marlowick main catch ".
   virtual void runDownload(std::vector<std::string> tokens);
+  /// Converts and stores every value in `job`; false after reporting the first invalid one.
+  virtual bool applyArguments(Downloader& job, const util::Arguments& arguments);
 
   std::vector<std::string> args;
 };
+
+/// Declares the request's arguments and their aliases on a fresh parser.
+void declareRequestArguments(util::Arguments& arguments);
 
 /// Splits a typed line into tokens: blanks separate, a leading double quote groups.
 std::vector<std::string> splitCommandLine(const std::string& line);

@@ -1,0 +1,301 @@
+// One download request's arguments: the response file, the required arguments and the
+// conversion of every value into the job.
+#include <fmt/format.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "marlowick/Downloader.h"
+#include "marlowick/Downloading.h"
+#include "marlowick/Logger.h"
+#include "marlowick/Util.h"
+#include "marlowick/ValueText.h"
+#include "platform/Console.h"
+#include "platform/Encoding.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "util/Arguments.h"
+
+namespace marlowick {
+
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+constexpr std::uint64_t kKilobyte = 1024;
+constexpr std::int64_t kTicksPerMinute = 600000000;
+
+std::string_view trim(std::string_view text) {
+  size_t first = text.find_first_not_of(kWhiteSpace);
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(kWhiteSpace);
+  return text.substr(first, last - first + 1);
+}
+
+std::string stripQuotes(std::string_view text) {
+  size_t first = text.find_first_not_of('"');
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of('"');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// The file's bytes as UTF-8: by its byte-order mark, else in the locale's character set.
+// The mark is looked at before any trimming so that wide encodings keep their byte pairs.
+std::string decodeResponseFile(std::string_view bytes) {
+  struct Mark {
+    std::string_view bytes;
+    const char* charset;
+  };
+  static const Mark kMarks[] = {
+      {{"\xEF\xBB\xBF", 3}, "UTF-8"},       {{"\xFF\xFE\x00\x00", 4}, "UTF-32LE"},
+      {{"\x00\x00\xFE\xFF", 4}, "UTF-32BE"}, {{"\xFF\xFE", 2}, "UTF-16LE"},
+      {{"\xFE\xFF", 2}, "UTF-16BE"},
+  };
+  for (const Mark& mark : kMarks) {
+    if (startsWith(bytes, mark.bytes)) {
+      return platform::toUtf8(bytes.substr(mark.bytes.size()), mark.charset);
+    }
+  }
+  return platform::toUtf8(bytes, platform::localeCharset());
+}
+
+const char* kLineBreak() { return platform::kLineEnd.data(); }
+
+// Runs `apply` on every value of `name`, stopping at the first one it rejects.
+bool eachValue(const util::Arguments& arguments, const char* name,
+               const std::function<bool(const std::string&)>& apply) {
+  for (const std::string& value : arguments.values(name)) {
+    if (!apply(value)) return false;
+  }
+  return true;
+}
+
+bool applyBoolean(const util::Arguments& arguments, const char* name, bool& target,
+                  const char* messageStart, const char* validWord) {
+  return eachValue(arguments, name, [&](const std::string& value) {
+    if (parseBoolean(value, target)) return true;
+    return printAndLog(fmt::format("{}{}{}{} value is true or false", messageStart, value,
+                                   kLineBreak(), validWord),
+                       false);
+  });
+}
+
+// "<N" or ">N": the number is converted before the first character is looked at.
+enum class Bound { lower, upper, invalidNumber, invalidStart };
+
+template <typename Number, typename Parse>
+Bound readBound(const std::string& value, Number& number, Parse parse) {
+  if (value.empty() || !parse(std::string_view(value).substr(1), number)) {
+    return Bound::invalidNumber;
+  }
+  if (value[0] == '<') return Bound::upper;
+  if (value[0] == '>') return Bound::lower;
+  return Bound::invalidStart;
+}
+
+bool applySize(Downloader& job, const std::string& value) {
+  std::uint64_t kilobytes = 0, bytes = 0;
+  Bound bound = readBound(value, kilobytes, [](std::string_view text, std::uint64_t& n) {
+    return parseUnsignedNumber(text, n);
+  });
+  if (bound == Bound::invalidNumber || !multiplyChecked(kilobytes, kKilobyte, bytes)) {
+    return printAndLog("Invalid size value: " + value, false);
+  }
+  if (bound == Bound::invalidStart) {
+    return printAndLog(
+        fmt::format("Invalid size value: {}{}must begin with < or >", value, kLineBreak()), false);
+  }
+  (bound == Bound::upper ? job.lsize : job.gsize) = bytes;
+  return true;
+}
+
+bool applyModified(Downloader& job, const std::string& value) {
+  std::int64_t minutes = 0, ticks = 0;
+  Bound bound = readBound(value, minutes, [](std::string_view text, std::int64_t& n) {
+    return parseWholeNumber(text, n);
+  });
+  if (bound == Bound::invalidNumber || !multiplyChecked(minutes, kTicksPerMinute, ticks)) {
+    return printAndLog(fmt::format("Invalid modified number: {}", value), false);
+  }
+  if (bound == Bound::invalidStart) {
+    return printAndLog(
+        fmt::format("Invalid modified value: {}{}must begin with < or >", value, kLineBreak()),
+        false);
+  }
+  (bound == Bound::upper ? job.lmodified : job.gmodified) = ticks;
+  return true;
+}
+
+// lsize / gsize: present without a value switches the bound off.
+bool applyKilobytes(const util::Arguments& arguments, const char* name, std::uint64_t& target) {
+  if (!arguments.isPresent(name)) return true;
+  if (arguments.values(name).empty()) {
+    target = Downloader::kNoSize;
+    return true;
+  }
+  return eachValue(arguments, name, [&](const std::string& value) {
+    std::uint64_t kilobytes = 0, bytes = 0;
+    if (parseUnsignedNumber(value, kilobytes) && multiplyChecked(kilobytes, kKilobyte, bytes)) {
+      target = bytes;
+      return true;
+    }
+    return printAndLog(fmt::format("Invalid {} value: {}", name, value), false);
+  });
+}
+
+// lmodified / gmodified: present without a value switches the bound off. One-character
+// values of lmodified are passed over.
+bool applyMinutes(const util::Arguments& arguments, const char* name, std::int64_t& target,
+                  bool skipSingleCharacters) {
+  if (!arguments.isPresent(name)) return true;
+  if (arguments.values(name).empty()) {
+    target = Downloader::kOff;
+    return true;
+  }
+  return eachValue(arguments, name, [&](const std::string& value) {
+    if (skipSingleCharacters && value.size() < 2) return true;
+    std::int64_t minutes = 0, ticks = 0;
+    if (parseWholeNumber(value, minutes) && multiplyChecked(minutes, kTicksPerMinute, ticks)) {
+      target = ticks;
+      return true;
+    }
+    return printAndLog(fmt::format("Invalid {} value: {}", name, value), false);
+  });
+}
+
+bool applyCount(const util::Arguments& arguments, const char* name, std::int64_t& target,
+                const char* messageStart) {
+  return eachValue(arguments, name, [&](const std::string& value) {
+    if (parseWholeNumber(value, target)) return true;
+    return printAndLog(messageStart + value, false);
+  });
+}
+
+void applyPatterns(const util::Arguments& arguments, const char* name, std::string& target) {
+  if (!arguments.isPresent(name)) return;
+  const auto& values = arguments.values(name);
+  target = values.empty() ? std::string() : values.back();
+}
+
+}  // namespace
+
+void declareRequestArguments(util::Arguments& arguments) {
+  arguments.declare("justPrint").anyNumberOfValues().addAlias({"justprint", "JUSTPRINT", "test"});
+  arguments.declare("lsize").anyNumberOfValues().addAlias("1size");
+  arguments.declare("lmodified").anyNumberOfValues().addAlias("1modified");
+}
+
+bool Downloading::parstAt(std::vector<std::string>& tokens) {
+  std::string path = stripQuotes(std::string_view(tokens[0]).substr(1));
+  if (!platform::isAbsolutePath(path)) path = platform::programFolder() + path;
+  if (platform::pathKind(path) == platform::PathKind::missing) {
+    return printAndLog("Specified path does not exists: " + path, false);
+  }
+  try {
+    std::string bytes, error;
+    if (!platform::readWholeFile(path, bytes, &error)) throw std::runtime_error(error);
+    std::string text = decodeResponseFile(bytes);
+    std::string_view content = trim(text);
+    if (content.empty()) return printAndLog(fmt::format("empty file {}", path), false);
+
+    std::vector<std::string> rest(tokens.begin() + 1, tokens.end());
+    tokens.clear();
+    size_t start = 0;
+    while (start <= content.size()) {
+      size_t end = content.find('\n', start);
+      if (end == std::string_view::npos) end = content.size();
+      std::string_view line = content.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      line = trim(line);
+      std::string token = (line.size() > 1 && line[0] == '"') ? stripQuotes(line)
+                                                              : std::string(line);
+      if (!token.empty()) tokens.push_back(std::move(token));
+      start = end + 1;
+    }
+    tokens.insert(tokens.end(), rest.begin(), rest.end());
+    return true;
+  } catch (const std::exception& failure) {
+    logger().error(fmt::format("parstAt catch {}", failure.what()));
+    return false;
+  }
+}
+
+bool Downloading::checkArguments(const util::Arguments& arguments) {
+  try {
+    for (const char* name : {"host", "local", "username", "password"}) {
+      if (arguments.firstValue(name).empty()) {
+        return printAndLog(std::string(name) + " required but was not discovered", false);
+      }
+    }
+    std::string local = arguments.firstValue("local");
+    switch (platform::pathKind(local)) {
+      case platform::PathKind::missing:
+        return printAndLog("Specified path does not exists: " + local, false);
+      case platform::PathKind::folder:
+        return true;
+      default:
+        return printAndLog("Specified path isn't a folder: " + local, false);
+    }
+  } catch (const std::exception& failure) {
+    return printAndLog(std::string("checkArguments catch: ") + failure.what(), false);
+  }
+}
+
+bool Downloading::applyArguments(Downloader& job, const util::Arguments& arguments) {
+  for (std::string value : arguments.values("local")) {
+    for (char& c : value) {
+      if (c == '\\') c = platform::kPathSeparator;
+    }
+    if (value.empty() || value.back() != platform::kPathSeparator) {
+      value += platform::kPathSeparator;
+    }
+    job.local = value;
+  }
+  for (const std::string& value : arguments.values("host")) job.host = value;
+  for (std::string value : arguments.values("remote")) {
+    for (char& c : value) {
+      if (c == '\\') c = '/';
+    }
+    if (value.size() > 1 && value.back() == '/') value.pop_back();
+    job.remote = value;
+  }
+  for (const std::string& value : arguments.values("username")) job.username = value;
+  for (const std::string& value : arguments.values("password")) job.password = value;
+
+  bool ok = eachValue(arguments, "port", [&](const std::string& value) {
+    std::int64_t port = 0;
+    // A port is 16 bits wide: a larger number would silently reach another port.
+    if (parseWholeNumber(value, port) && port >= 0 && port <= 65535) {
+      job.port = static_cast<std::int32_t>(port);
+      return true;
+    }
+    return printAndLog("Invalid port number: " + value, false);
+  });
+  ok = ok && applyBoolean(arguments, "passive", job.passive, "Invalid passive value: ", "valid");
+  ok = ok && applyBoolean(arguments, "recurse", job.recurse, "Invalid recurse value: ", "valid");
+  if (!ok) return false;
+  applyPatterns(arguments, "include", job.include);
+  applyPatterns(arguments, "exclude", job.exclude);
+  ok = eachValue(arguments, "size", [&](const std::string& v) { return applySize(job, v); }) &&
+       eachValue(arguments, "modified", [&](const std::string& v) { return applyModified(job, v); }) &&
+       applyBoolean(arguments, "overwrite", job.overwrite, "Invalid overwrite value: ", "Valid") &&
+       applyBoolean(arguments, "justPrint", job.justPrint, "Invalid justPrint value: ", "Valid") &&
+       applyKilobytes(arguments, "lsize", job.lsize) &&
+       applyKilobytes(arguments, "gsize", job.gsize) &&
+       applyMinutes(arguments, "lmodified", job.lmodified, true) &&
+       applyMinutes(arguments, "gmodified", job.gmodified, false) &&
+       applyCount(arguments, "maxfiles", job.maxfiles, "Invalid maxfiles parameter ") &&
+       applyCount(arguments, "maxfolders", job.maxfolders, "Invalid maxfolders value: ");
+  if (!ok) return false;
+  return eachValue(arguments, "image", [&](const std::string& value) {
+    bool image = true;
+    if (!parseBoolean(value, image)) return printAndLog("Invalid image value: " + value, false);
+    return image ? job.setImage() : job.setAscii();
+  });
+}
+
+}  // namespace marlowick
