@@ -18,6 +18,8 @@ namespace util {
 /// of the argument named last; values before any name are dropped, and so are tokens that are
 /// only "-" or "--". Names are case-sensitive, an alias is stored under its declared name,
 /// names never declared are kept too, and an argument named again keeps its earlier values.
+/// "--=x" names the argument with the empty name; "-=x" names no letter, so x is a value of
+/// the argument named last, like a token without prefix.
 class Arguments {
  public:
   /// The definition of `name`, made on first use. Aliases added to it count from the next
