@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -17,8 +16,7 @@ using scantest::file;
 using scantest::folder;
 using scantest::ListingFtp;
 using scantest::namesOf;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using Names = std::vector<std::string>;
 
 TEST(FtpScanFailure, RefusedListingIsAnEmptyFolder) {
   ListingFtp ftp;  // "locked" has no listing: refused
@@ -26,19 +24,19 @@ TEST(FtpScanFailure, RefusedListingIsAnEmptyFolder) {
   ftp.listings["open"] = {file("b.txt")};
   FtpScan scan(ftp);
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("a.txt", "open/b.txt"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("locked", "open"));
-  EXPECT_THAT(scan.errors(), IsEmpty());
+  EXPECT_EQ(namesOf(scan.files()), (Names{"a.txt", "open/b.txt"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"locked", "open"}));
+  EXPECT_TRUE(scan.errors().empty());
 }
 
 TEST(FtpScanFailure, RefusedStartFolderGivesEmptyLists) {
   ListingFtp ftp;
   FtpScan scan(ftp);
   scan.scan("nowhere", true);
-  EXPECT_THAT(scan.files(), IsEmpty());
-  EXPECT_THAT(scan.folders(), IsEmpty());
-  EXPECT_THAT(scan.errors(), IsEmpty());
-  EXPECT_THAT(ftp.listed, ElementsAre("nowhere"));
+  EXPECT_TRUE(scan.files().empty());
+  EXPECT_TRUE(scan.folders().empty());
+  EXPECT_TRUE(scan.errors().empty());
+  EXPECT_EQ(ftp.listed, (Names{"nowhere"}));
 }
 
 TEST(FtpScanFailure, FailingListingIsRecordedAndTheParentGoesOn) {
@@ -49,10 +47,9 @@ TEST(FtpScanFailure, FailingListingIsRecordedAndTheParentGoesOn) {
   ftp.broken = {"sub/bad"};
   FtpScan scan(ftp);
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()),
-              ElementsAre("sub/b.txt", "sub/c.txt", "sub/worse/d.txt", "a.txt"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub", "sub/bad", "sub/worse"));
-  EXPECT_THAT(scan.errors(), ElementsAre("listing sub/bad broke"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"sub/b.txt", "sub/c.txt", "sub/worse/d.txt", "a.txt"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"sub", "sub/bad", "sub/worse"}));
+  EXPECT_EQ(scan.errors(), (Names{"listing sub/bad broke"}));
 }
 
 TEST(FtpScanFailure, FailingStartFolderIsRecorded) {
@@ -60,8 +57,8 @@ TEST(FtpScanFailure, FailingStartFolderIsRecorded) {
   ftp.broken = {""};
   FtpScan scan(ftp);
   scan.scan("", true);
-  EXPECT_THAT(scan.files(), IsEmpty());
-  EXPECT_THAT(scan.errors(), ElementsAre("listing  broke"));
+  EXPECT_TRUE(scan.files().empty());
+  EXPECT_EQ(scan.errors(), (Names{"listing  broke"}));
 }
 
 // A failure while testing a file abandons the rest of that file's folder only.
@@ -79,10 +76,10 @@ TEST(FtpScanFailure, FailingFilterAbandonsTheRestOfItsFolder) {
         return true;
       },
       true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("sub/b.txt", "a.txt"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub", "sub/in"));
-  EXPECT_THAT(scan.errors(), ElementsAre("bad sub/in/poison", "bad sub/poison"));
-  EXPECT_THAT(ftp.listed, ElementsAre("", "sub", "sub/in"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"sub/b.txt", "a.txt"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"sub", "sub/in"}));
+  EXPECT_EQ(scan.errors(), (Names{"bad sub/in/poison", "bad sub/poison"}));
+  EXPECT_EQ(ftp.listed, (Names{"", "sub", "sub/in"}));
 }
 
 // A hostile server may name an entry so that its local copy would land outside the target.
@@ -97,13 +94,13 @@ TEST(FtpScanFailure, NamesLeadingOutOfTheirFolderAreSkipped) {
   ftp.listings["ok.."] = {file("..\\z")};
   FtpScan scan(ftp);
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("...", "..a"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("ok.."));
-  EXPECT_THAT(ftp.listed, ElementsAre("", "ok.."));
-  EXPECT_THAT(scan.errors(), ElementsAre("../../evil.txt: name leads out of its folder",
-                                         "a/..: name leads out of its folder",
-                                         "x/../../y: name leads out of its folder",
-                                         "ok../../z: name leads out of its folder"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"...", "..a"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"ok.."}));
+  EXPECT_EQ(ftp.listed, (Names{"", "ok.."}));
+  EXPECT_EQ(scan.errors(),
+            (Names{"../../evil.txt: name leads out of its folder",
+                   "a/..: name leads out of its folder", "x/../../y: name leads out of its folder",
+                   "ok../../z: name leads out of its folder"}));
 }
 
 /// A chain of `levels` nested folders "d", each also holding a file "f".
@@ -144,7 +141,7 @@ TEST(FtpScanFailure, VeryDeepTreeIsWalkedWithoutExhaustingTheStack) {
   // Pre-order: the deepest file comes first, the top-level one last.
   EXPECT_EQ(scan.files().front().name.size(), 5000u * 2 + 1);
   EXPECT_EQ(scan.files().back().name, "f");
-  EXPECT_THAT(scan.errors(), IsEmpty());
+  EXPECT_TRUE(scan.errors().empty());
 }
 
 TEST(FtpScanFailure, DepthBoundStopsAFolderListingItselfForEver) {
@@ -158,8 +155,9 @@ TEST(FtpScanFailure, DepthBoundStopsAFolderListingItselfForEver) {
   EXPECT_EQ(scan.folders().size(), 1001u);
   EXPECT_EQ(ftp.listed.size(), 1001u);
   ASSERT_EQ(scan.errors().size(), 1u);
-  EXPECT_THAT(scan.errors()[0], ::testing::EndsWith("/loop: not entered, deeper than 1000 "
-                                                    "folder levels"));
+  EXPECT_TRUE(
+      scan.errors()[0].ends_with("/loop: not entered, deeper than 1000 "
+                                 "folder levels"));
 }
 
 TEST(FtpScanFailure, DepthBoundLeavesShallowerFoldersAlone) {

@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,8 +14,6 @@ using scantest::file;
 using scantest::folder;
 using scantest::ListingFtp;
 using scantest::namesOf;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using Names = std::vector<std::string>;
 
 TEST(FtpScan, StartsWithSwitchedOffSettingsAndReadsTheClockOnce) {
@@ -48,11 +45,11 @@ TEST(FtpScan, WalksDepthFirstInPreOrder) {
   FtpScan scan(ftp);
 
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()),
-              ElementsAre("sub/b.txt", "sub/deeper/d.txt", "sub/c.txt", "a.txt", "z.txt"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub", "sub/deeper", "empty"));
-  EXPECT_THAT(ftp.listed, ElementsAre("", "sub", "sub/deeper", "empty"));
-  EXPECT_THAT(scan.errors(), IsEmpty());
+  EXPECT_EQ(namesOf(scan.files()),
+            (Names{"sub/b.txt", "sub/deeper/d.txt", "sub/c.txt", "a.txt", "z.txt"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"sub", "sub/deeper", "empty"}));
+  EXPECT_EQ(ftp.listed, (Names{"", "sub", "sub/deeper", "empty"}));
+  EXPECT_TRUE(scan.errors().empty());
 }
 
 TEST(FtpScan, WithoutRecursionListsOnlyTheStartFolder) {
@@ -62,9 +59,9 @@ TEST(FtpScan, WithoutRecursionListsOnlyTheStartFolder) {
   FtpScan scan(ftp);
 
   scan.scan("", false);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("a.txt"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub"));
-  EXPECT_THAT(ftp.listed, ElementsAre(""));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"a.txt"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"sub"}));
+  EXPECT_EQ(ftp.listed, (Names{""}));
 }
 
 TEST(FtpScan, StartPathPrefixesEveryName) {
@@ -85,7 +82,7 @@ TEST(FtpScan, StartPathPrefixesEveryName) {
     FtpScan scan(ftp);
     scan.scan(c.start, true);
     EXPECT_EQ(namesOf(scan.files()), c.files);
-    EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub/in"));
+    EXPECT_EQ(namesOf(scan.folders()), (Names{"sub/in"}));
   }
 }
 
@@ -97,9 +94,9 @@ TEST(FtpScan, SkipsEverythingButFilesAndFolders) {
                       scantest::entry("odd", FtpFileType::other), file("kept.txt")};
   FtpScan scan(ftp);
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("kept.txt"));
-  EXPECT_THAT(scan.folders(), IsEmpty());
-  EXPECT_THAT(ftp.listed, ElementsAre(""));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"kept.txt"}));
+  EXPECT_TRUE(scan.folders().empty());
+  EXPECT_EQ(ftp.listed, (Names{""}));
 }
 
 TEST(FtpScan, TurnsBackslashesIntoSlashes) {
@@ -108,8 +105,8 @@ TEST(FtpScan, TurnsBackslashesIntoSlashes) {
   ftp.listings["x/y"] = {file("c\\d.txt")};
   FtpScan scan(ftp);
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("a/b.txt", "x/y/c/d.txt"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("x/y"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"a/b.txt", "x/y/c/d.txt"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"x/y"}));
 }
 
 TEST(FtpScan, PatternsMatchTheRelativePath) {
@@ -146,7 +143,7 @@ TEST(FtpScan, PatternsMatchTheRelativePath) {
     scan.scan("", true);
     EXPECT_EQ(namesOf(scan.files()), c.files);
     // Folders are never filtered.
-    EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub", "sub/deep"));
+    EXPECT_EQ(namesOf(scan.folders()), (Names{"sub", "sub/deep"}));
   }
 }
 
@@ -227,8 +224,8 @@ TEST(FtpScan, CallersFilterComesLastAndSeesTheRelativePath) {
         return info.name != "a.txt";
       },
       true);
-  EXPECT_THAT(seen, ElementsAre("sub/c.txt", "a.txt"));  // b.txt fails the size bound first
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("sub/c.txt"));
+  EXPECT_EQ(seen, (Names{"sub/c.txt", "a.txt"}));  // b.txt fails the size bound first
+  EXPECT_EQ(namesOf(scan.files()), (Names{"sub/c.txt"}));
 }
 
 TEST(FtpScan, MaxFilesKeepsTheFirstInWalkOrder) {
@@ -253,7 +250,7 @@ TEST(FtpScan, MaxFilesCountsOnlyAcceptedFiles) {
   scan.includes = {"*.txt"};
   scan.maxFiles = 2;
   scan.scan("", false);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("b.txt", "d.txt"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"b.txt", "d.txt"}));
 }
 
 TEST(FtpScan, MaxFoldersStopsEveryLevelAtItsNextRecord) {
@@ -304,15 +301,15 @@ TEST(FtpScan, FindByNameComparesTheLastComponentExactly) {
   FtpScan scan(ftp);
 
   scan.findByName("", "report.txt", true);
-  EXPECT_THAT(namesOf(scan.files()),
-              ElementsAre("a/report.txt", "report.txt", "b/report.txt/report.txt"));
+  EXPECT_EQ(namesOf(scan.files()),
+            (Names{"a/report.txt", "report.txt", "b/report.txt/report.txt"}));
   scan.findByName("", "report.txt", false);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("report.txt"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"report.txt"}));
 
   // The patterns and bounds still apply.
   scan.excludes = {"b/*"};
   scan.findByName("", "report.txt", true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("a/report.txt", "report.txt"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"a/report.txt", "report.txt"}));
 }
 
 TEST(FtpScan, EveryScanStartsFromEmptyLists) {
@@ -324,16 +321,16 @@ TEST(FtpScan, EveryScanStartsFromEmptyLists) {
 
   scan.scan("", true);
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("sub/b.txt", "a.txt"));
-  EXPECT_THAT(namesOf(scan.folders()), ElementsAre("sub", "gone"));
-  EXPECT_THAT(scan.errors(), ElementsAre("listing gone broke"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"sub/b.txt", "a.txt"}));
+  EXPECT_EQ(namesOf(scan.folders()), (Names{"sub", "gone"}));
+  EXPECT_EQ(scan.errors(), (Names{"listing gone broke"}));
 
   // A filter given to one scan is not kept by the next.
   scan.scanWith(
       "", [](FtpFileInfo) { return false; }, true);
-  EXPECT_THAT(scan.files(), IsEmpty());
+  EXPECT_TRUE(scan.files().empty());
   scan.scan("", true);
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("sub/b.txt", "a.txt"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"sub/b.txt", "a.txt"}));
 }
 
 TEST(FtpScan, StoredSettingsScanUsesPathFilterAndRecurse) {
@@ -345,10 +342,10 @@ TEST(FtpScan, StoredSettingsScanUsesPathFilterAndRecurse) {
   scan.filter = [](FtpFileInfo info) { return info.name != "sub/c.txt"; };
 
   scan.scan();
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("sub/b.txt"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"sub/b.txt"}));
   scan.recurse = true;
   scan.scan();
-  EXPECT_THAT(namesOf(scan.files()), ElementsAre("sub/in/x.txt", "sub/b.txt"));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"sub/in/x.txt", "sub/b.txt"}));
 }
 
 TEST(FtpScan, KeepsEveryFieldOfTheRecord) {
