@@ -51,8 +51,9 @@ void writeShortcutIfMissing(const std::string& path, const std::string& address)
   // "x": never replace a file that appeared meanwhile (the event thread may write it too).
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wbx"));
   if (!file) {
+    std::string reason = platform::lastErrorText();
     if (platform::pathKind(path) != platform::PathKind::missing) return;
-    throw std::runtime_error(path + ": " + platform::lastErrorText());
+    throw std::runtime_error(path + ": " + reason);
   }
   std::string content = shortcutContent(address);
   if (std::fwrite(content.data(), 1, content.size(), file.get()) != content.size() ||
