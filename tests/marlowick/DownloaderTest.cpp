@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/Downloader.h"
 #include "marlowick/SettingsSummary.h"
 #include "platform/Files.h"
@@ -291,6 +292,47 @@ TEST(DownloaderTest, ListModeReportsSameSizeFilesAsSkipped) {
   EXPECT_NE(run.console.find("\n Same size, skiped: a.txt\n"
                              " found b.txt, last modified: 2024-01-01T00:00:00\n"),
             std::string::npos);
+}
+
+/// A job whose per-file steps can be driven with records made by hand.
+class RecordJob : public Downloader {
+ public:
+  using Downloader::handleFile;
+};
+
+kestrelkit::net::ftp::FtpFileInfo record(const std::string& name, std::uint64_t size,
+                                         std::int64_t modified) {
+  kestrelkit::net::ftp::FtpFileInfo file;
+  file.name = name;
+  file.type = kestrelkit::net::ftp::FtpFileType::file;
+  file.size = size;
+  file.modifyTime = modified;
+  return file;
+}
+
+TEST(DownloaderTest, UnknownSizesAreNeverSameAndUnknownTimesShowAsTheLastDay) {
+  namespace ticks = kestrelkit::net::ftp::ticks;
+  TempDir dir;
+  writeFile(dir.file("known.txt"), "123");
+  writeFile(dir.file("unknown.txt"), "");
+  RecordJob job;
+  job.local = dir.path() + "/";
+  job.overwrite = false;
+  job.justPrint = true;
+  kestrelkit::net::ftp::FtpLib unconnected;
+  marlowick_test::LogCapture log;
+  marlowick_test::StdoutCapture out;
+  job.handleFile(unconnected, record("known.txt", 3, ticks::fromUnixSeconds(0)), 1, 3);
+  job.handleFile(unconnected,
+                 record("unknown.txt", kestrelkit::net::ftp::kUnknownSize, ticks::kUnknownTime), 2,
+                 3);
+  job.handleFile(unconnected, record("missing.txt", 0, ticks::fromUnixSeconds(86399)), 3, 3);
+  const std::string lines[] = {" Same size, skiped: known.txt",
+                               " found unknown.txt, last modified: 9999-12-31T23:59:59",
+                               " found missing.txt, last modified: 1970-01-01T23:59:59"};
+  EXPECT_EQ(out.text(), lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
+  EXPECT_EQ(log.text(), infoLine(lines[0]) + infoLine(lines[1]) + infoLine(lines[2]));
+  EXPECT_EQ(platform::pathKind(dir.file("missing.txt")), PathKind::missing);
 }
 
 TEST(DownloaderTest, FolderFailureSkipsTheFileAndGoesOn) {
