@@ -114,7 +114,10 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
   if (entry.type != FtpFileType::file && entry.type != FtpFileType::folder) return true;
 
   std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
-  if (leavesFolder(entry.name)) {
+  // A folder named to lead out of its parent is never entered (it would walk the server's
+  // tree in circles); a file so named goes on to the caller, which refuses to store it and says
+  // so.
+  if (entry.type == FtpFileType::folder && leavesFolder(entry.name)) {
     errorList_.push_back(joined(level.path, entry.name) + ": name leads out of its folder");
     return true;
   }

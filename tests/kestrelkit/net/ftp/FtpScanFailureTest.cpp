@@ -82,25 +82,26 @@ TEST(FtpScanFailure, FailingFilterAbandonsTheRestOfItsFolder) {
   EXPECT_EQ(ftp.listed, (Names{"", "sub", "sub/in"}));
 }
 
-// A hostile server may name an entry so that its local copy would land outside the target.
-TEST(FtpScanFailure, NamesLeadingOutOfTheirFolderAreSkipped) {
+// A hostile server may name a folder so that walking it would leave the start folder; such a
+// folder is never entered. Files so named go on to the caller, which refuses to store them.
+TEST(FtpScanFailure, FoldersLeadingOutOfTheirFolderAreNotEntered) {
   ListingFtp ftp;
   ftp.listings[""] = {file("..\\..\\evil.txt"),
                       folder("a/.."),
                       file("x/../../y"),
                       file("..."),
                       file("..a"),
-                      folder("ok..")};
-  ftp.listings["ok.."] = {file("..\\z")};
+                      folder("ok.."),
+                      folder("..")};
+  ftp.listings["ok.."] = {file("..\\z"), folder("..\\up")};
   FtpScan scan(ftp);
   scan.scan("", true);
-  EXPECT_EQ(namesOf(scan.files()), (Names{"...", "..a"}));
+  EXPECT_EQ(namesOf(scan.files()), (Names{"../../evil.txt", "x/../../y", "...", "..a", "ok../../z"}));
   EXPECT_EQ(namesOf(scan.folders()), (Names{"ok.."}));
   EXPECT_EQ(ftp.listed, (Names{"", "ok.."}));
-  EXPECT_EQ(scan.errors(),
-            (Names{"../../evil.txt: name leads out of its folder",
-                   "a/..: name leads out of its folder", "x/../../y: name leads out of its folder",
-                   "ok../../z: name leads out of its folder"}));
+  EXPECT_EQ(scan.errors(), (Names{"a/..: name leads out of its folder",
+                                  "ok../../up: name leads out of its folder",
+                                  "..: name leads out of its folder"}));
 }
 
 /// A chain of `levels` nested folders "d", each also holding a file "f".
