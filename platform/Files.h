@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +36,31 @@ bool renameFile(const std::string& from, const std::string& to, std::string* err
 /// Reads the whole file at `path` into `content`. On failure returns false and sets `error` to
 /// the path and the system's reason.
 bool readWholeFile(const std::string& path, std::string& content, std::string* error = nullptr);
+
+/// A local file written through the system's own write call, with no buffer in between: each
+/// `write` hands its bytes to the system at once, so a large caller buffer moves in one call.
+/// Closed when the object goes away.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// Creates the file at `path`, or empties the one there. False with the system's message in
+  /// `error`.
+  bool open(const std::string& path, std::string* error = nullptr);
+  bool isOpen() const { return handle_ != kClosed; }
+  /// Writes all of `data`. False with the system's message in `error`.
+  bool write(const char* data, std::size_t length, std::string* error = nullptr);
+  /// Closes the file; a failure that the system reports only now gives false with its message.
+  /// True when nothing is open.
+  bool close(std::string* error = nullptr);
+
+ private:
+  static constexpr std::intptr_t kClosed = -1;
+  std::intptr_t handle_ = kClosed;
+};
 
 /// The system's message for an error number, without a line end.
 std::string errorText(int error);

@@ -101,6 +101,47 @@ bool readWholeFile(const std::string& path, std::string& content, std::string* e
   return true;
 }
 
+OutputFile::~OutputFile() { close(); }
+
+bool OutputFile::open(const std::string& path, std::string* error) {
+  close();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    setError(error, lastErrorText());
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool OutputFile::write(const char* data, std::size_t length, std::string* error) {
+  if (handle_ == kClosed) {
+    setError(error, errorText(EBADF));
+    return false;
+  }
+  while (length > 0) {
+    const ssize_t written = ::write(static_cast<int>(handle_), data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      setError(error, lastErrorText());
+      return false;
+    }
+    data += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool OutputFile::close(std::string* error) {
+  if (handle_ == kClosed) return true;
+  const int fd = static_cast<int>(handle_);
+  handle_ = kClosed;
+  // The descriptor is gone after close whatever it returns, so it is never closed again.
+  if (::close(fd) == 0 || errno == EINTR) return true;
+  setError(error, lastErrorText());
+  return false;
+}
+
 std::string errorText(int error) {
   char buffer[256] = {};
   // The GNU variant may return a static text instead of filling the buffer.

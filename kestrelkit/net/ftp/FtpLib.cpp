@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kestrelkit/net/ftp/FtpLibChecks.h"
 #include "kestrelkit/net/ftp/FtpLibNetBuf.h"
 #include "kestrelkit/net/ftp/FtpLibSocket.h"
 
@@ -12,20 +13,9 @@ namespace kestrelkit::net::ftp {
 namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
-
-// A NUL would cut the command short; CR or LF would end it and start another.
-bool fitsOnCommandLine(const std::string& text) {
-  return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos;
-}
-
-bool fitsOnCommandLine(const std::string& first, const std::string& second) {
-  return fitsOnCommandLine(first) && fitsOnCommandLine(second);
-}
-
-// Local paths go to the C library as C strings; an inner NUL would name another file.
-bool isCString(const std::string& text) { return text.find('\0') == std::string::npos; }
-
-bool isTransferMode(char mode) { return mode == FTPLIB_ASCII || mode == FTPLIB_IMAGE; }
+using detail::fitsOnCommandLine;
+using detail::isCString;
+using detail::isTransferMode;
 
 // A C string from a library buffer, up to its first NUL, CR or LF and never past `capacity`.
 std::string textOf(const char* buffer, std::size_t capacity) {
@@ -103,16 +93,6 @@ bool FtpLib::put(const std::string& localPath, const std::string& remotePath, ch
   }
   return transferSucceeded(
       handle_, [&] { return FtpPut(localPath.c_str(), remotePath.c_str(), mode, handle_); });
-}
-
-bool FtpLib::get(const std::string& localPath, const std::string& remotePath, char mode) {
-  Guard guard(lock_);
-  if (handle_ == nullptr || !isCString(localPath) || !fitsOnCommandLine(remotePath) ||
-      !isTransferMode(mode)) {
-    return false;
-  }
-  return transferSucceeded(
-      handle_, [&] { return FtpGet(localPath.c_str(), remotePath.c_str(), mode, handle_); });
 }
 
 bool FtpLib::remoteSize(const std::string& path, std::int32_t& size, char mode) {

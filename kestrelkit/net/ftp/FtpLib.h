@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,6 +14,9 @@
 struct NetBuf;
 
 namespace kestrelkit::net::ftp {
+
+/// Told, while `get` moves a file's data, how many bytes have reached the local file so far.
+using TransferObserver = std::function<void(std::uint64_t received)>;
 
 /// One FTP control connection over ftplib. Every operation returns a success flag (or a text),
 /// never throws and never prints; the reason of a failure is left in `lastResponse`. Every
@@ -38,7 +43,10 @@ class FtpLib {
   virtual bool put(const std::string& localPath, const std::string& remotePath, char mode);
   /// Retrieves `remotePath` into the local file `localPath`. True only when the server's final
   /// reply to the transfer is a completion (2xx): an aborted transfer (426, 451, ...) or a control
-  /// connection lost before that reply gives false, whatever reached the local file.
+  /// connection lost before that reply gives false, whatever reached the local file. The data
+  /// moves through one buffer of the object's, whatever the file's size; in mode 'A' every CR LF
+  /// becomes LF. A local file that cannot be opened or written gives false with the system's
+  /// message as the last response.
   virtual bool get(const std::string& localPath, const std::string& remotePath, char mode);
   virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
   virtual bool remoteModDate(const std::string& path, std::string& out);
@@ -77,10 +85,16 @@ class FtpLib {
   /// First word of the SYST reply, stored after each successful login; empty when unknown.
   const std::string& systemType() const { return systemType_; }
 
+  /// Called during every later `get` after each piece of data written; none when empty.
+  void setTransferObserver(TransferObserver observer);
+
  protected:
   std::recursive_mutex lock_;
   NetBuf* handle_ = nullptr;
   std::string systemType_;
+  TransferObserver observer_;
+  /// The data buffer of `get`, made at the first transfer and kept for the next ones.
+  std::unique_ptr<char[]> transferBuffer_;
 };
 
 }  // namespace kestrelkit::net::ftp

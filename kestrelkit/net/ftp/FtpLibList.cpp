@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "kestrelkit/net/ftp/FtpLibDataConnection.h"
 #include "kestrelkit/net/ftp/FtpLibNetBuf.h"
 #include "kestrelkit/net/ftp/FtpLibSocket.h"
 #include "kestrelkit/net/ftp/ListParser.h"
@@ -15,24 +16,6 @@ constexpr std::size_t kListBufferSize = 8192;
 // As with ftplib's text-mode reader, a line longer than this arrives in pieces of this size,
 // each taken as a line of its own.
 constexpr std::size_t kLongestPiece = kListBufferSize - 1;
-
-// Closes a data connection opened by FtpAccess on every way out; ftplib then reads the server's
-// final reply into the last response.
-class DataConnection {
- public:
-  explicit DataConnection(NetBuf* data) : data_(data) {}
-  ~DataConnection() { close(); }
-  DataConnection(const DataConnection&) = delete;
-  DataConnection& operator=(const DataConnection&) = delete;
-
-  void close() {
-    if (data_ != nullptr) FtpClose(data_);
-    data_ = nullptr;
-  }
-
- private:
-  NetBuf* data_;
-};
 
 /// Splits the data connection of a listing into lines, as ftplib's text-mode reader would hand
 /// them out (CR LF reduced to LF, long lines in pieces), but within its own bounds: ftplib's
@@ -140,9 +123,9 @@ bool FtpLib::list(const std::string& path, std::vector<FtpFileInfo>& out) {
   if (FtpAccess(path.c_str(), FTPLIB_DIR_VERBOSE, FTPLIB_ASCII, handle_, &data) <= 0) {
     return false;
   }
-  DataConnection connection(data);
+  detail::DataConnection connection(data);
   std::string failure;
-  const int socket = detail::verifiedDataSocket(data, handle_, failure);
+  const int socket = detail::verifiedDataSocket(data, handle_, FTPLIB_ASCII, failure);
   if (socket < 0) {
     connection.close();
     detail::noteLocalFailure(handle_, "list: " + failure);

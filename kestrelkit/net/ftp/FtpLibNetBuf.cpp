@@ -203,15 +203,16 @@ void noteLocalFailure(NetBuf* handle, const std::string& text) {
   response[length] = '\0';
 }
 
-int verifiedDataSocket(NetBuf* data, NetBuf* control, std::string& failure) {
+int verifiedDataSocket(NetBuf* data, NetBuf* control, char mode, std::string& failure) {
   failure = "ftplib's data connection record is not laid out as expected";
   if (data == nullptr || control == nullptr) return -1;
   if (FtpLastResponse(data) != nullptr || field<int>(data, kDir) != kRead ||
       field<NetBuf*>(data, kCtrl) != control || field<NetBuf*>(control, kData) != data) {
     return -1;
   }
-  // Fresh from FtpAccess: a text-mode buffer, nothing read into it yet.
-  if (field<char*>(data, kBuf) == nullptr || field<char*>(data, kCput) != nullptr ||
+  // Fresh from FtpAccess: a line buffer in text mode only, nothing read into it yet.
+  const bool textMode = mode == 'A';
+  if ((field<char*>(data, kBuf) != nullptr) != textMode || field<char*>(data, kCput) != nullptr ||
       field<char*>(data, kCget) != nullptr || field<int>(data, kCavail) != 0) {
     return -1;
   }

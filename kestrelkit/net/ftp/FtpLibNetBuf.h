@@ -52,8 +52,9 @@ char* controlReadBuffer(NetBuf* control);
 /// Puts `text` into the reply buffer FtpLastResponse reads, when the library hands one out.
 void noteLocalFailure(NetBuf* handle, const std::string& text);
 
-/// The socket of a data connection that FtpAccess just opened on `control` for reading in text
-/// mode, after checking the record; -1 (with the reason in `failure`) when it does not check out.
-int verifiedDataSocket(NetBuf* data, NetBuf* control, std::string& failure);
+/// The socket of a data connection that FtpAccess just opened on `control` for reading in
+/// transfer mode `mode` ('A' text, 'I' binary), after checking the record; -1 (with the reason in
+/// `failure`) when it does not check out.
+int verifiedDataSocket(NetBuf* data, NetBuf* control, char mode, std::string& failure);
 
 }  // namespace kestrelkit::net::ftp::detail

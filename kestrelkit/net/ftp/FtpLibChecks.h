@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Argument checks shared by FtpLib's operations before anything reaches ftplib.
+namespace kestrelkit::net::ftp::detail {
+
+/// A NUL would cut the command short; CR or LF would end it and start another.
+inline bool fitsOnCommandLine(const std::string& text) {
+  return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos;
+}
+
+inline bool fitsOnCommandLine(const std::string& first, const std::string& second) {
+  return fitsOnCommandLine(first) && fitsOnCommandLine(second);
+}
+
+/// Local paths go to the system as C strings; an inner NUL would name another file.
+inline bool isCString(const std::string& text) { return text.find('\0') == std::string::npos; }
+
+/// ftplib's two transfer modes: 'A' (text) and 'I' (binary).
+inline bool isTransferMode(char mode) { return mode == 'A' || mode == 'I'; }
+
+}  // namespace kestrelkit::net::ftp::detail
