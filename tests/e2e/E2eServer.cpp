@@ -1,0 +1,225 @@
+#include "tests/e2e/E2eServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+using testing_support::BackgroundProcess;
+using testing_support::ProcessOptions;
+using testing_support::writeFile;
+using Clock = std::chrono::steady_clock;
+
+// The account servers.sh makes: vsftpd checks its password through PAM, the others map their
+// own user "user" onto it.
+constexpr const char* kAccount = "marlowick-e2e";
+constexpr const char* kPassword = "secret-e2e";
+// crypt(3) SHA-512 of kPassword: cheap to check, unlike pure-pw's default argon2.
+constexpr const char* kPasswordHash =
+    "$6$marlowick$i9IKDcfJfZG36doMjczewhgt.Tz9zPbUpA/EwzOWjzXIfknxAVVyOtRLWs/"
+    "qHigTlRqnXoowyv7TO3vZZ6d3a/";
+
+int freeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("no free port on 127.0.0.1");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+/// True once a connection to `port` gets a complete "220" greeting, within `timeout`.
+bool greets(int port, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      std::string seen;
+      char buffer[1024];
+      pollfd ready{fd, POLLIN, 0};
+      while (::poll(&ready, 1, 2000) > 0) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) break;
+        seen.append(buffer, static_cast<std::size_t>(got));
+        // The last line of a reply has a blank after the code.
+        if (seen.rfind("220 ", 0) == 0 || seen.find("\n220 ") != std::string::npos) {
+          ::close(fd);
+          return true;
+        }
+      }
+    }
+    ::close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+std::string libraryPath() {
+  for (const auto& entry : std::filesystem::directory_iterator(serversRoot() + "/usr/lib")) {
+    if (entry.path().filename().string().find("-linux-gnu") != std::string::npos) {
+      return entry.path().string();
+    }
+  }
+  return serversRoot() + "/usr/lib";
+}
+
+std::string accountIds() {
+  const passwd* account = ::getpwnam(kAccount);
+  if (!account) throw std::runtime_error("no account marlowick-e2e: run tests/e2e/servers.sh");
+  return std::to_string(account->pw_uid) + ":" + std::to_string(account->pw_gid);
+}
+
+}  // namespace
+
+std::string serversRoot() { return std::string(MARLOWICK_SOURCE_DIR) + "/build/servers/root"; }
+
+std::string serverName(ServerKind kind) {
+  switch (kind) {
+    case ServerKind::vsftpd:
+      return "vsftpd";
+    case ServerKind::pureFtpd:
+      return "pureftpd";
+    case ServerKind::proftpd:
+      return "proftpd";
+    case ServerKind::pyftpdlib:
+      return "pyftpdlib";
+  }
+  return "unknown";
+}
+
+FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& root, ServerSetup setup)
+    : kind_(kind), user_(kind == ServerKind::vsftpd ? kAccount : "user"), password_(kPassword) {
+  ::chmod(config_.path().c_str(), 0755);
+  // A port picked here may be taken before the server binds it: try again with another.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (start(root, setup)) return;
+  }
+  throw std::runtime_error("the " + serverName(kind) + " server did not start");
+}
+
+FtpServerProcess::~FtpServerProcess() { kill(); }
+
+void FtpServerProcess::kill() {
+  if (!process_) return;
+  ::kill(-process_->pid(), SIGKILL);
+  process_->stop();
+}
+
+bool FtpServerProcess::start(const std::string& root, const ServerSetup& setup) {
+  kill();
+  process_.reset();
+  ProcessOptions options;
+  options.env["LD_LIBRARY_PATH"] = libraryPath();
+  options.env["TZ"] = "UTC";
+  if (kind_ == ServerKind::pyftpdlib) {
+    process_ = std::make_unique<BackgroundProcess>(commandLine(root, setup), options);
+    try {
+      port_ = std::stoi(process_->readLine(std::chrono::seconds(20)));
+    } catch (const std::exception&) {
+      return false;
+    }
+  } else {
+    port_ = freeLoopbackPort();
+    process_ = std::make_unique<BackgroundProcess>(commandLine(root, setup), options);
+  }
+  return greets(port_, std::chrono::seconds(10)) &&
+         process_->wait(std::chrono::milliseconds(0)) == -1;
+}
+
+std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
+                                                       const ServerSetup& setup) {
+  const std::string port = std::to_string(port_);
+  const std::string sbin = serversRoot() + "/usr/sbin/";
+  switch (kind_) {
+    case ServerKind::vsftpd: {
+      std::filesystem::create_directories(config_.file("empty"));
+      writeFile(config_.file("vsftpd.conf"),
+                "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + port +
+                    "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=NO\n"
+                    "local_root=" +
+                    root + "\nchroot_local_user=YES\npam_service_name=" + kAccount +
+                    "\nsecure_chroot_dir=" + config_.file("empty") +
+                    "\nseccomp_sandbox=NO\nport_enable=YES\nconnect_from_port_20=NO\n"
+                    "pasv_address=127.0.0.1\nxferlog_enable=NO\nuse_localtime=NO\n");
+      return {sbin + "vsftpd", config_.file("vsftpd.conf")};
+    }
+    case ServerKind::pureFtpd: {
+      const std::string ids = accountIds();
+      writeFile(config_.file("pure.passwd"), "user:" + std::string(kPasswordHash) + ":" + ids +
+                                                 "::" + root + "/./::::::::::::\n");
+      ProcessOptions tool;
+      tool.env["LD_LIBRARY_PATH"] = libraryPath();
+      auto made =
+          testing_support::runProcess({serversRoot() + "/usr/bin/pure-pw", "mkdb",
+                                       config_.file("pure.pdb"), "-f", config_.file("pure.passwd")},
+                                      tool);
+      if (made.exitCode != 0) throw std::runtime_error("pure-pw mkdb failed: " + made.err);
+      // -E no anonymous, -H no name look-ups, -4 IPv4, -A chroot, -u 1 any account id.
+      return {sbin + "pure-ftpd",
+              "-S",
+              "127.0.0.1," + port,
+              "-l",
+              "puredb:" + config_.file("pure.pdb"),
+              "-E",
+              "-H",
+              "-4",
+              "-A",
+              "-u",
+              "1"};
+    }
+    case ServerKind::proftpd: {
+      const std::string ids = accountIds();
+      writeFile(config_.file("proftpd.passwd"),
+                "user:" + std::string(kPasswordHash) + ":" + ids + "::" + root + ":/bin/false\n");
+      ::chmod(config_.file("proftpd.passwd").c_str(), 0600);
+      std::string conf =
+          "ServerType standalone\nServerName \"e2e\"\nPort " + port +
+          "\nDefaultAddress 127.0.0.1\nSocketBindTight on\nUseIPv6 off\n"
+          "User " +
+          kAccount + "\nGroup " + kAccount + "\nPidFile " + config_.file("pid") +
+          "\nScoreboardFile " + config_.file("scoreboard") +
+          "\nDelayTable none\nWtmpLog off\nUseReverseDNS off\nRequireValidShell off\n"
+          "AuthOrder mod_auth_file.c\nAuthUserFile " +
+          config_.file("proftpd.passwd") + "\nDefaultRoot ~\nTransferLog none\nSystemLog " +
+          config_.file("proftpd.log") + "\nMaxInstances 30\nAuthPAM off\nControlsEngine off\n";
+      if (setup.latin1Names) conf += "UseEncoding UTF-8 ISO-8859-1\n";
+      writeFile(config_.file("proftpd.conf"), conf);
+      return {sbin + "proftpd", "-n", "-q", "-c", config_.file("proftpd.conf")};
+    }
+    case ServerKind::pyftpdlib:
+      return {testing_support::kSystemPython,
+              std::string(MARLOWICK_SOURCE_DIR) + "/tests/support/pyftpd.py",
+              root,
+              "--user",
+              user_,
+              "--password",
+              password_,
+              "--perm",
+              "elr"};
+  }
+  return {};
+}
+
+}  // namespace e2e

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
+
+namespace e2e {
+
+/// The real FTP servers the program is tried against: Debian's packages, unpacked by
+/// tests/e2e/servers.sh (all but pyftpdlib, which is installed).
+enum class ServerKind { vsftpd, pureFtpd, proftpd, pyftpdlib };
+
+/// Lower-case name, usable in a test name.
+std::string serverName(ServerKind kind);
+
+/// Variations of a server's set-up.
+struct ServerSetup {
+  /// proftpd only: names go to the client in ISO-8859-1 while the disk holds UTF-8.
+  bool latin1Names = false;
+};
+
+/// One server serving `root` read-only on 127.0.0.1 at a port picked at run time, started in
+/// the constructor (which waits, bounded, for its greeting) and stopped when the object goes.
+class FtpServerProcess {
+ public:
+  FtpServerProcess(ServerKind kind, const std::string& root, ServerSetup setup = {});
+  ~FtpServerProcess();
+  FtpServerProcess(const FtpServerProcess&) = delete;
+  FtpServerProcess& operator=(const FtpServerProcess&) = delete;
+
+  ServerKind kind() const { return kind_; }
+  int port() const { return port_; }
+  const std::string& user() const { return user_; }
+  const std::string& password() const { return password_; }
+  /// Ends the server and every session process at once, as a crash would.
+  void kill();
+
+ private:
+  bool start(const std::string& root, const ServerSetup& setup);
+  std::vector<std::string> commandLine(const std::string& root, const ServerSetup& setup);
+
+  ServerKind kind_;
+  testing_support::TempDir config_;
+  std::unique_ptr<testing_support::BackgroundProcess> process_;
+  int port_ = 0;
+  std::string user_;
+  std::string password_;
+};
+
+/// Where servers.sh unpacked the servers.
+std::string serversRoot();
+
+}  // namespace e2e
