@@ -1,7 +1,6 @@
 #include "kestrelkit/net/ftp/FtpLibNetBuf.h"
 
 #include <ftplib.h>
-#include <sys/time.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -25,7 +24,11 @@ struct NetBufMirror {
   NetBuf* ctrl;
   NetBuf* data;
   int cmode;
-  struct timeval idletime;
+  // The system's struct timeval: two longs on both Linux and Windows (where long is 32 bits).
+  struct {
+    long tv_sec;
+    long tv_usec;
+  } idletime;
   FtpCallback idlecb;
   void* idlearg;
   unsigned long int xfered;
@@ -34,11 +37,17 @@ struct NetBufMirror {
   char response[kResponseSize];
 };
 
-// On 64-bit Linux the library's own code settles these: FtpLastResponse reads `dir` at 0x28
-// and returns the record plus 0x80, and FtpConnect allocates 0x480 bytes.
-static_assert(sizeof(void*) != 8 || offsetof(NetBufMirror, dir) == 0x28);
-static_assert(sizeof(void*) != 8 || offsetof(NetBufMirror, response) == 0x80);
-static_assert(sizeof(void*) != 8 || sizeof(NetBufMirror) == 0x480);
+// The library's own code settles these: FtpLastResponse reads `dir` at 0x28 and returns the
+// record plus the response offset, and FtpConnect allocates the record's size. On 64-bit Linux
+// (LP64) that is 0x80 and 0x480; on 64-bit Windows (LLP64: 32-bit long, so a smaller timeval
+// and byte counters) 0x6C and 0x470.
+constexpr bool kLp64 = sizeof(void*) == 8 && sizeof(long) == 8;
+constexpr bool kLlp64 = sizeof(void*) == 8 && sizeof(long) == 4;
+static_assert(!(kLp64 || kLlp64) || offsetof(NetBufMirror, dir) == 0x28);
+static_assert(!kLp64 || offsetof(NetBufMirror, response) == 0x80);
+static_assert(!kLp64 || sizeof(NetBufMirror) == 0x480);
+static_assert(!kLlp64 || offsetof(NetBufMirror, response) == 0x6C);
+static_assert(!kLlp64 || sizeof(NetBufMirror) == 0x470);
 
 constexpr std::size_t kLibraryBufferSize = 8192;  // FTPLIB_BUFSIZ
 constexpr int kControl = 0;                       // FTPLIB_CONTROL
