@@ -5,6 +5,7 @@
 #include "marlowick/Downloading.h"
 #include "marlowick/Logger.h"
 #include "platform/Console.h"
+#include "platform/Process.h"
 
 int main(int argc, char** argv) {
   try {
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
     platform::consoleFlush();
     return 1;
   }
-  int status = marlowick::runEntry(std::vector<std::string>(argv, argv + argc));
+  int status = marlowick::runEntry(platform::commandLineArguments(argc, argv));
   marlowick::logger().closeFile();
   return status;
 }

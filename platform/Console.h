@@ -5,8 +5,9 @@
 
 namespace platform {
 
-/// The native line end of console lines, log lines and messages.
-inline constexpr std::string_view kLineEnd = "\n";
+/// The native line end of console lines, log lines and messages ("\r\n" on Windows, "\n"
+/// elsewhere); defined by each platform's implementation. A NUL follows its last character.
+extern const std::string_view kLineEnd;
 
 /// Writes UTF-8 text to standard output; failures are not reported.
 void consoleWrite(std::string_view text);

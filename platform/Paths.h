@@ -4,8 +4,9 @@
 
 namespace platform {
 
-/// The native separator of local paths.
-inline constexpr char kPathSeparator = '/';
+/// The native separator of local paths ('\\' on Windows, '/' elsewhere); defined by each
+/// platform's implementation.
+extern const char kPathSeparator;
 
 /// Folder of the running executable, ending with the separator.
 /// Returns an empty text when the system cannot tell.

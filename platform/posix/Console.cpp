@@ -7,6 +7,8 @@
 
 namespace platform {
 
+const std::string_view kLineEnd = "\n";
+
 void consoleWrite(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
 }

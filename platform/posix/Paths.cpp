@@ -12,6 +12,8 @@
 
 namespace platform {
 
+const char kPathSeparator = '/';
+
 std::string programFolder() {
   std::vector<char> buffer(4096);
   for (;;) {
