@@ -1,0 +1,58 @@
+# The libraries of the Windows cross build, which Debian ships only as sources or headers:
+#   ftplib   - Debian's own source package, unpacked by scripts/windows.sh into the build folder
+#              (MARLOWICK_FTPLIB_SOURCE names the folder holding ftplib.c and ftplib.h);
+#   fmt      - header-only, from libfmt-dev's headers;
+#   GTest    - built from Debian's googletest sources in /usr/src/googletest.
+enable_language(C)
+
+set(MARLOWICK_FTPLIB_SOURCE "" CACHE PATH "Folder with ftplib.c and ftplib.h for the Windows build")
+if(NOT EXISTS "${MARLOWICK_FTPLIB_SOURCE}/ftplib.c")
+  message(FATAL_ERROR "MARLOWICK_FTPLIB_SOURCE must name ftplib's src folder (apt-get source ftplib)")
+endif()
+# ftplib's header declares its functions for a DLL (dllexport while building it, dllimport for
+# its users). It is linked statically here, so the build uses a copy without the declspecs; the
+# source is copied beside it because it includes "ftplib.h" from its own folder first.
+set(ftplib_copy "${CMAKE_BINARY_DIR}/ftplib")
+file(READ "${MARLOWICK_FTPLIB_SOURCE}/ftplib.h" ftplib_header)
+string(REPLACE "#define GLOBALDEF __declspec(dllexport)" "#define GLOBALDEF" ftplib_header
+  "${ftplib_header}")
+string(REGEX REPLACE "#define GLOBALREF __declspec\\(dll(ex|im)port\\)" "#define GLOBALREF extern"
+  ftplib_header "${ftplib_header}")
+file(CONFIGURE OUTPUT "${ftplib_copy}/ftplib.h" CONTENT "${ftplib_header}" @ONLY)
+configure_file("${MARLOWICK_FTPLIB_SOURCE}/ftplib.c" "${ftplib_copy}/ftplib.c" COPYONLY)
+# Winsock has no hstrerror; ftplib names it only in its debug output for a failed host lookup.
+file(CONFIGURE OUTPUT "${ftplib_copy}/hstrerror.c" CONTENT
+  "const char* hstrerror(int error) { (void)error; return \"host lookup failed\"; }\n")
+add_library(ftplib_win32 STATIC "${ftplib_copy}/ftplib.c" "${ftplib_copy}/hstrerror.c")
+# Third-party code: built as it is, without our warning policy.
+# The MinGW compiler defines _REENTRANT, which would make ftplib ask for the *_r resolver calls
+# of Unix; Winsock's lookups are the plain ones.
+set_property(TARGET ftplib_win32 PROPERTY COMPILE_OPTIONS -w -U_REENTRANT)
+target_compile_definitions(ftplib_win32 PRIVATE BUILDING_LIBRARY)
+target_include_directories(ftplib_win32 SYSTEM PUBLIC "${ftplib_copy}")
+target_link_libraries(ftplib_win32 PUBLIC ws2_32)
+add_library(ftplib::ftplib ALIAS ftplib_win32)
+
+# Only fmt's own headers, not the rest of the build machine's /usr/include.
+set(MARLOWICK_FMT_HEADERS /usr/include/fmt CACHE PATH "fmt's header folder (libfmt-dev)")
+if(NOT EXISTS "${MARLOWICK_FMT_HEADERS}/format.h")
+  message(FATAL_ERROR "fmt headers not found in ${MARLOWICK_FMT_HEADERS} (libfmt-dev)")
+endif()
+file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/fmt-include")
+file(CREATE_LINK "${MARLOWICK_FMT_HEADERS}" "${CMAKE_BINARY_DIR}/fmt-include/fmt" SYMBOLIC)
+add_library(fmt_header_only INTERFACE)
+target_include_directories(fmt_header_only SYSTEM INTERFACE "${CMAKE_BINARY_DIR}/fmt-include")
+target_compile_definitions(fmt_header_only INTERFACE FMT_HEADER_ONLY)
+add_library(fmt::fmt ALIAS fmt_header_only)
+
+# googletest's CMake project makes GTest::gtest and GTest::gtest_main.
+macro(marlowick_add_googletest)
+  set(MARLOWICK_GOOGLETEST_SOURCE /usr/src/googletest/googletest CACHE PATH "googletest sources")
+  get_directory_property(saved_options COMPILE_OPTIONS)
+  set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory("${MARLOWICK_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+  set_directory_properties(PROPERTIES COMPILE_OPTIONS "${saved_options}")
+endmacro()

@@ -1,0 +1,186 @@
+#include "platform/Files.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform/win32/Wide.h"
+
+namespace platform {
+namespace {
+
+std::atomic<std::uint64_t> queries{0};
+
+void setError(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+
+std::string lastSystemMessage() { return win32::systemMessage(::GetLastError()); }
+
+bool attributesOf(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+  return ::GetFileAttributesExW(win32::widen(path).c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Where the folders that may be made begin: after "C:\", after "\\server\share\", after a
+// leading separator, else at the start.
+std::size_t firstMakeable(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':') return 2;
+  if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+    std::size_t server = path.find_first_of("\\/", 2);
+    if (server == std::string::npos) return path.size();
+    std::size_t share = path.find_first_of("\\/", server + 1);
+    return share == std::string::npos ? path.size() : share;
+  }
+  return 0;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+}  // namespace
+
+PathKind pathKind(const std::string& path) {
+  ++queries;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!attributesOf(path, data)) return PathKind::missing;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::folder;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) return PathKind::other;
+  return PathKind::file;
+}
+
+std::uint64_t pathQueryCount() { return queries.load(); }
+
+std::optional<std::uint64_t> fileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!attributesOf(path, data)) return std::nullopt;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool deleteFile(const std::string& path, std::string* error) {
+  if (::DeleteFileW(win32::widen(path).c_str())) return true;
+  setError(error, lastSystemMessage());
+  return false;
+}
+
+bool makeFolder(const std::string& path, std::string* error) {
+  if (::CreateDirectoryW(win32::widen(path).c_str(), nullptr)) return true;
+  setError(error, lastSystemMessage());
+  return false;
+}
+
+bool makeFolderChain(const std::string& path, std::string* error) {
+  for (std::size_t at = firstMakeable(path) + 1; at <= path.size(); ++at) {
+    if (at != path.size() && !isSeparator(path[at])) continue;
+    std::string prefix = path.substr(0, at);
+    if (prefix.empty() || isSeparator(prefix.back())) continue;
+    if (::CreateDirectoryW(win32::widen(prefix).c_str(), nullptr) ||
+        ::GetLastError() == ERROR_ALREADY_EXISTS) {
+      if (pathKind(prefix) == PathKind::folder) continue;
+      setError(error, prefix + ": " + win32::systemMessage(ERROR_DIRECTORY));
+      return false;
+    }
+    setError(error, prefix + ": " + lastSystemMessage());
+    return false;
+  }
+  return true;
+}
+
+bool renameFile(const std::string& from, const std::string& to, std::string* error) {
+  if (::MoveFileExW(win32::widen(from).c_str(), win32::widen(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    return true;
+  }
+  setError(error, lastSystemMessage());
+  return false;
+}
+
+bool readWholeFile(const std::string& path, std::string& content, std::string* error) {
+  content.clear();
+  OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    setError(error, path + ": " + lastSystemMessage());
+    return false;
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+      setError(error, path + ": " + lastSystemMessage());
+      return false;
+    }
+    if (got == 0) break;
+    content.append(buffer, got);
+  }
+  return true;
+}
+
+OutputFile::~OutputFile() { close(); }
+
+// kClosed is INVALID_HANDLE_VALUE's value, so a handle fits the field as it is.
+bool OutputFile::open(const std::string& path, std::string* error) {
+  close();
+  HANDLE file = ::CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    setError(error, lastSystemMessage());
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool OutputFile::write(const char* data, std::size_t length, std::string* error) {
+  if (handle_ == kClosed) {
+    setError(error, win32::systemMessage(ERROR_INVALID_HANDLE));
+    return false;
+  }
+  HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  while (length > 0) {
+    // WriteFile takes a 32-bit length.
+    const DWORD piece = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
+    DWORD written = 0;
+    if (!::WriteFile(file, data, piece, &written, nullptr)) {
+      setError(error, lastSystemMessage());
+      return false;
+    }
+    data += written;
+    length -= written;
+  }
+  return true;
+}
+
+bool OutputFile::close(std::string* error) {
+  if (handle_ == kClosed) return true;
+  HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  handle_ = kClosed;
+  if (::CloseHandle(file)) return true;
+  setError(error, lastSystemMessage());
+  return false;
+}
+
+// Error numbers of the C runtime (errno values).
+std::string errorText(int error) {
+  char buffer[256] = {};
+  if (::strerror_s(buffer, sizeof buffer, error) != 0) return "error " + std::to_string(error);
+  return buffer;
+}
+
+// Failed C runtime calls leave the system's reason as well as errno; the system's text is the
+// one Windows users know. A failure the system did not see falls back to errno's text.
+std::string lastErrorText() {
+  const DWORD code = ::GetLastError();
+  if (code != ERROR_SUCCESS) return win32::systemMessage(code);
+  return errorText(errno);
+}
+
+}  // namespace platform

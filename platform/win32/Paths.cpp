@@ -1,0 +1,60 @@
+#include "platform/Paths.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/win32/Wide.h"
+
+namespace platform {
+
+const char kPathSeparator = '\\';
+
+namespace {
+
+constexpr int kRoamingAppData = 0x1A;  // CSIDL_APPDATA
+constexpr int kSystem = 0x25;          // CSIDL_SYSTEM
+
+// A special folder, made by the system when missing; empty when it cannot be had.
+std::string specialFolder(int which, bool create) {
+  wchar_t path[MAX_PATH] = {};
+  if (!::SHGetSpecialFolderPathW(nullptr, path, which, create ? TRUE : FALSE)) return {};
+  return win32::narrow(path);
+}
+
+}  // namespace
+
+std::string programFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) {
+      std::string path = win32::narrow(std::wstring_view(buffer.data(), length));
+      return path.substr(0, path.rfind('\\') + 1);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string applicationDataFolder() {
+  ::SetLastError(ERROR_SUCCESS);
+  std::string folder = specialFolder(kRoamingAppData, true);
+  if (folder.empty()) {
+    DWORD code = ::GetLastError();
+    throw std::runtime_error(
+        "getSpecialPath :: " +
+        (code == ERROR_SUCCESS ? std::string("no roaming application folder") : lastErrorText()));
+  }
+  return folder;
+}
+
+// A drive letter and colon begin every absolute path the program is given.
+bool isAbsolutePath(const std::string& path) { return path.size() > 1 && path[1] == ':'; }
+
+std::string systemFolder() { return specialFolder(kSystem, false); }
+
+}  // namespace platform
