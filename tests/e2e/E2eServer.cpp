@@ -11,6 +11,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -85,6 +88,39 @@ std::string libraryPath() {
   return serversRoot() + "/usr/lib";
 }
 
+/// Every process below `root`, read from /proc while they all still stand. vsftpd puts each
+/// session in a process group of its own, so signalling the server's group misses them.
+std::vector<pid_t> descendants(pid_t root) {
+  std::multimap<pid_t, pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // pid (command) state ppid ...: the command may hold blanks and parentheses.
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    children.emplace(parent, static_cast<pid_t>(std::stoi(name)));
+  }
+  std::vector<pid_t> found;
+  std::vector<pid_t> pending{root};
+  while (!pending.empty()) {
+    const pid_t next = pending.back();
+    pending.pop_back();
+    auto [from, to] = children.equal_range(next);
+    for (auto it = from; it != to; ++it) {
+      found.push_back(it->second);
+      pending.push_back(it->second);
+    }
+  }
+  return found;
+}
+
 std::string accountIds() {
   const passwd* account = ::getpwnam(kAccount);
   if (!account) throw std::runtime_error("no account marlowick-e2e: run tests/e2e/servers.sh");
@@ -123,7 +159,9 @@ FtpServerProcess::~FtpServerProcess() { kill(); }
 
 void FtpServerProcess::kill() {
   if (!process_) return;
+  const auto sessions = descendants(process_->pid());
   ::kill(-process_->pid(), SIGKILL);
+  for (pid_t session : sessions) ::kill(session, SIGKILL);
   process_->stop();
 }
 
