@@ -20,3 +20,6 @@ if ((${#missing[@]})); then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+
+# The FTP servers of the end-to-end tests, unpacked side by side (their packages conflict).
+"$(dirname "$0")/../tests/e2e/servers.sh"
