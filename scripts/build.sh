@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 config=${1:-release}
 case "$config" in
   release) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  asan) flags=(-DCMAKE_BUILD_TYPE=Debug -DMARLOWICK_SANITIZE=ON) ;;
+  asan) flags=(-DCMAKE_BUILD_TYPE=Debug -DMARLOWICK_SANITIZE=ON -DMARLOWICK_BENCH=OFF) ;;
   *) echo "unknown configuration: $config" >&2; exit 2 ;;
 esac
 cmake -S . -B "build/$config" -Wno-dev "${flags[@]}" >/dev/null
