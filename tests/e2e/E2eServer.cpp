@@ -242,7 +242,10 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
           "AuthOrder mod_auth_file.c\nAuthUserFile " +
           config_.file("proftpd.passwd") + "\nDefaultRoot ~\nTransferLog none\nSystemLog " +
           config_.file("proftpd.log") + "\nMaxInstances 30\nAuthPAM off\nControlsEngine off\n";
-      if (setup.latin1Names) conf += "UseEncoding UTF-8 ISO-8859-1\n";
+      // Without PreferServerEncoding, "OPTS UTF8 ON" would switch the session back to UTF-8.
+      if (setup.latin1Names) {
+        conf += "UseEncoding UTF-8 ISO-8859-1\nLangOptions PreferServerEncoding\n";
+      }
       writeFile(config_.file("proftpd.conf"), conf);
       return {sbin + "proftpd", "-n", "-q", "-c", config_.file("proftpd.conf")};
     }

@@ -17,7 +17,8 @@ std::string serverName(ServerKind kind);
 
 /// Variations of a server's set-up.
 struct ServerSetup {
-  /// proftpd only: names go to the client in ISO-8859-1 while the disk holds UTF-8.
+  /// proftpd only: names go to the client in ISO-8859-1 while the disk holds UTF-8, and
+  /// "OPTS UTF8 ON" is refused.
   bool latin1Names = false;
 };
 
