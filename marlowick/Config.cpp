@@ -41,6 +41,7 @@ Arguments (--name=value, --name:value or --name value):
   --justPrint=true|false list the settings and the selected files, fetch nothing
                          (also --justprint, --JUSTPRINT, --test)
   --image=true|false     binary (true, default) or ASCII (false) transfers
+  --connections=N        fetch over N connections at once, 1 to 16 (default 1)
 
 Wildcards: * any text, ? one character, [abc] one of a, b, c, [!abc] none of them.
 

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <exception>
+#include <optional>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/FtpScan.h"
@@ -10,6 +11,7 @@
 #include "marlowick/PartFile.h"
 #include "marlowick/SafeName.h"
 #include "marlowick/TickTime.h"
+#include "marlowick/TransferCrew.h"
 #include "marlowick/Util.h"
 #include "platform/Encoding.h"
 #include "platform/Files.h"
@@ -31,6 +33,20 @@ bool sameSizeFileAt(const std::string& path, std::uint64_t size) {
   if (platform::pathKind(path) != platform::PathKind::file) return false;
   return platform::fileSize(path) == size;
 }
+
+/// Feeds a transfer's byte counts to its progress line while it lives.
+class ObservedTransfer {
+ public:
+  ObservedTransfer(FtpLib& ftp, TransferProgress& progress) : ftp_(ftp) {
+    ftp_.setTransferObserver([&progress](std::uint64_t received) { progress.update(received); });
+  }
+  ~ObservedTransfer() { ftp_.setTransferObserver(nullptr); }
+  ObservedTransfer(const ObservedTransfer&) = delete;
+  ObservedTransfer& operator=(const ObservedTransfer&) = delete;
+
+ private:
+  FtpLib& ftp_;
+};
 
 }  // namespace
 
@@ -71,7 +87,8 @@ bool Downloader::scanRemote(const std::string& startPath, FtpLib& ftp) {
   scanner.minAge = gmodified;
   scanner.maxFiles = maxfiles;
   scanner.maxFolders = maxfolders;
-  files = scanner.scan(startPath, recurse).files();
+  // The records move out: a scan of many files is not held twice.
+  files = scanner.scan(startPath, recurse).takeFiles();
   return !files.empty();
 }
 
@@ -119,44 +136,91 @@ bool Downloader::runJob(FtpLib& ftp) {
     }
     consoleLine(fmt::format(" working directory changed to {}", remote));
   }
+  // The other connections log in while this one scans; listing only needs none.
+  std::optional<TransferCrew> crew;
+  if (connections > 1 && !justPrint) crew.emplace(*this, connections - 1);
   bool found = scanRemote(std::string(), ftp);
   if (justPrint) printSettings();
   if (!found) return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
+  fetchAll(ftp, crew ? &*crew : nullptr);
+  return true;
+}
+
+void Downloader::fetchAll(FtpLib& ftp, TransferCrew* crew) {
+  if (crew != nullptr) {
+    crew->run(ftp);
+    return;
+  }
   for (std::size_t i = 0; i < files.size(); ++i) handleFile(ftp, files[i], i + 1, files.size());
+}
+
+bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
+  if (!ftp.connect(host, port)) {
+    failure = fmt::format("Unable to connect to {} {}", host, replyText(ftp));
+    return false;
+  }
+  if (passive) {
+    ftp.setPassiveMode();
+  } else {
+    ftp.setActiveMode();
+  }
+  if (!ftp.login(username, password)) {
+    failure = fmt::format("Login failure {}", replyText(ftp));
+    return false;
+  }
+  // Names were listed in the first connection's code page; this one must use the same.
+  if (ftp.utf8On() != (encoding == kUtf8)) {
+    failure = fmt::format("the server's answer to UTF-8 names differs: {}", replyText(ftp));
+    return false;
+  }
+  if (!remote.empty() && !ftp.chdir(toServer(remote))) {
+    failure = fmt::format("working directory changed to {} failure, {}", remote, replyText(ftp));
+    return false;
+  }
   return true;
 }
 
 void Downloader::handleFile(FtpLib& ftp, const FtpFileInfo& record, std::size_t position,
                             std::size_t count) {
+  if (handleOneFile(ftp, record, position, count, nullptr)) ++savedCount;
+}
+
+bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size_t position,
+                               std::size_t count, MessageBatch* batch) {
+  auto say = [batch](std::string text, bool isInfo) {
+    return batch != nullptr ? batch->add(std::move(text), isInfo) : printAndLog(text, isInfo);
+  };
   std::string display = fromServer(record.name);
   // A listed name decides where the file lands: one that would leave `local` is refused.
   if (!isSafeRelativeName(record.name) || !isSafeRelativeName(display)) {
-    printAndLog(fmt::format("Unsafe remote name, not downloaded: {}", visibleName(display)), false);
-    return;
+    return say(fmt::format("Unsafe remote name, not downloaded: {}", visibleName(display)), false);
   }
   std::string localPath = local + display;
   if (!overwrite && sameSizeFileAt(localPath, record.size)) {
-    printAndLog(fmt::format(" Same size, skiped: {}", display), true);
-    return;
+    say(fmt::format(" Same size, skiped: {}", display), true);
+    return false;
   }
   if (justPrint) {
-    printAndLog(fmt::format(" found {}, last modified: {:s}", display, TickTime{record.modifyTime}),
-                true);
-    return;
+    say(fmt::format(" found {}, last modified: {:s}", display, TickTime{record.modifyTime}), true);
+    return false;
   }
   try {
     createFolders(localPath);
   } catch (const std::exception& error) {
-    printAndLog(fmt::format("create {} catch {}", localPath, error.what()), false);
-    return;
+    return say(fmt::format("create {} catch {}", localPath, error.what()), false);
   }
-  printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
+  say(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
   std::string failure;
-  if (fetchFile(ftp, record.name, localPath, failure)) {
-    ++savedCount;
+  bool saved = false;
+  if (TransferProgress::visible()) {
+    TransferProgress progress(display, record.size);
+    ObservedTransfer observed(ftp, progress);
+    saved = fetchFile(ftp, record.name, localPath, failure);
   } else {
-    printAndLog(fmt::format("Download {} failed: {}", display, failure), false);
+    saved = fetchFile(ftp, record.name, localPath, failure);
   }
+  if (!saved) say(fmt::format("Download {} failed: {}", display, failure), false);
+  return saved;
 }
 
 bool Downloader::fetchFile(FtpLib& ftp, const std::string& remoteName, const std::string& localPath,

@@ -14,6 +14,9 @@ class FtpLib;
 
 namespace marlowick {
 
+class MessageBatch;
+class TransferCrew;
+
 /// The settings and state of one download job, carried out by one call of `execute`.
 /// The owner sets the fields directly; switched-off limits hold their sentinel values.
 class Downloader {
@@ -69,6 +72,11 @@ class Downloader {
   std::int64_t gmodified = kOff;
   std::int64_t maxfiles = kOff;
   std::int64_t maxfolders = kOff;
+  /// Control connections that share the transfers, 1 to `kMostConnections`. Beyond the first,
+  /// each is logged in on a thread of its own while the first scans; 1 keeps the whole job on
+  /// the caller's thread.
+  int connections = 1;
+  static constexpr int kMostConnections = 16;
 
   /// Character set of code page 0 (`encoding` before the server accepts UTF-8). Empty: the
   /// locale's, which `execute` fills in here when it starts.
@@ -87,6 +95,21 @@ class Downloader {
                          const std::string& localPath, std::string& failure);
   /// The character set that `toServer` and `fromServer` convert with.
   std::string serverCharset() const;
+  /// Takes `ftp` through the first connection's steps after the first connection is in place:
+  /// connect, mode, login, UTF-8 (which must get the first connection's answer), folder change.
+  /// Reports nothing; false with the reason in `failure`. May throw, like the job's steps.
+  virtual bool openExtraConnection(kestrelkit::net::ftp::FtpLib& ftp, std::string& failure);
+
+ private:
+  friend class TransferCrew;
+
+  /// `handleFile` with its messages going to `batch` (reported at once when null); true when
+  /// the file was saved. Leaves `savedCount` alone.
+  bool handleOneFile(kestrelkit::net::ftp::FtpLib& ftp,
+                     const kestrelkit::net::ftp::FtpFileInfo& record, std::size_t position,
+                     std::size_t count, MessageBatch* batch);
+  /// Fetches every record of `files`, over `ftp` and the extra connections of `crew`.
+  void fetchAll(kestrelkit::net::ftp::FtpLib& ftp, TransferCrew* crew);
 };
 
 /// Makes one folder exist, recording it in the process-wide set of folders made or found.

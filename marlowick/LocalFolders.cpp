@@ -1,5 +1,6 @@
 #include "marlowick/LocalFolders.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -16,9 +17,17 @@ std::unordered_set<std::string>& createdFolders() {
   return folders;
 }
 
+// Guards the record, and makes looking a folder up, making it and recording it one step when
+// several connections of a job make folders at once.
+std::recursive_mutex& foldersLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 }  // namespace
 
 void createFoldersFor(const std::string& localPath) {
+  std::lock_guard<std::recursive_mutex> guard(foldersLock());
   for (std::size_t at = localPath.find('/'); at != std::string::npos;
        at = localPath.find('/', at + 1)) {
     std::string folder = localPath.substr(0, at);
@@ -29,6 +38,7 @@ void createFoldersFor(const std::string& localPath) {
 void Downloader::createFolders(const std::string& localPath) { createFoldersFor(localPath); }
 
 void ensureFolder(const std::string& folder) {
+  std::lock_guard<std::recursive_mutex> guard(foldersLock());
   // A path starting at the root yields an empty first prefix: nothing to make.
   if (folder.empty()) return;
   switch (platform::pathKind(folder)) {
@@ -46,6 +56,9 @@ void ensureFolder(const std::string& folder) {
   createdFolders().insert(folder);
 }
 
-bool folderRecorded(const std::string& folder) { return createdFolders().count(folder) != 0; }
+bool folderRecorded(const std::string& folder) {
+  std::lock_guard<std::recursive_mutex> guard(foldersLock());
+  return createdFolders().count(folder) != 0;
+}
 
 }  // namespace marlowick

@@ -291,10 +291,18 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
        applyCount(arguments, "maxfiles", job.maxfiles, "Invalid maxfiles parameter ") &&
        applyCount(arguments, "maxfolders", job.maxfolders, "Invalid maxfolders value: ");
   if (!ok) return false;
-  return eachValue(arguments, "image", [&](const std::string& value) {
+  ok = eachValue(arguments, "image", [&](const std::string& value) {
     bool image = true;
     if (!parseBoolean(value, image)) return printAndLog("Invalid image value: " + value, false);
     return image ? job.setImage() : job.setAscii();
+  });
+  return ok && eachValue(arguments, "connections", [&](const std::string& value) {
+    std::int64_t count = 0;
+    if (parseWholeNumber(value, count) && count >= 1 && count <= Downloader::kMostConnections) {
+      job.connections = static_cast<int>(count);
+      return true;
+    }
+    return printAndLog("Invalid connections value: " + value, false);
   });
 }
 

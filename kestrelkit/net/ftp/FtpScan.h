@@ -32,6 +32,12 @@ class FtpScan {
 
   virtual const std::vector<std::string>& errors() const { return errorList_; }
   virtual const std::vector<FtpFileInfo>& files() const { return fileList_; }
+  /// Moves the selected files out, leaving `files` empty: the caller keeps the only copy.
+  std::vector<FtpFileInfo> takeFiles() {
+    std::vector<FtpFileInfo> taken;
+    taken.swap(fileList_);
+    return taken;
+  }
   virtual const std::vector<FtpFileInfo>& folders() const { return folderList_; }
   /// Scans with the stored `path`, `filter` and `recurse`.
   virtual FtpScan& scan();
