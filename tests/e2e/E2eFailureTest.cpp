@@ -18,7 +18,7 @@ std::string previousCopy(const std::string& name) { return "previous good copy o
 
 using ServerStop = ServerTest;
 
-// medium/ holds four 8 MiB files. The server is killed, sessions and all, as soon as the
+// medium/ holds four files of 8 to 32 MiB. The server is killed, sessions and all, as soon as the
 // second one is announced, so that transfer breaks off (or has just ended) and the last two
 // cannot start. Every file must then be absent, complete, or the untouched previous copy.
 TEST_P(ServerStop, KilledServerLeavesNoBrokenFile) {

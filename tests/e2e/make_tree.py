@@ -123,9 +123,10 @@ def huge(root):
 
 
 def medium(root):
-    """Files that take a moment to send, so that a server can be stopped during one."""
-    for number in range(1, 5):
-        sparse(root, f"medium/m{number}.bin", 8 * 2**20 + number)
+    """Files that take a moment to send, so that a server can be stopped during one; the last
+    two are the largest, so that a stop that comes late still finds them unsent."""
+    for number, mebibytes in [(1, 8), (2, 8), (3, 32), (4, 32)]:
+        sparse(root, f"medium/m{number}.bin", mebibytes * 2**20 + number)
 
 
 def links(root):
