@@ -1,0 +1,315 @@
+// A job over several control connections: the same files, counts and messages as over one,
+// each file's lines together, dropped connections, failures inside the loop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "kestrelkit/net/ftp/FtpLib.h"
+#include "marlowick/Downloader.h"
+#include "tests/marlowick/DownloaderJobSupport.h"
+#include "tests/support/FakeFtpServer.h"
+#include "tests/support/PyFtpServer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using kestrelkit::net::ftp::FtpLib;
+using marlowick::Downloader;
+using marlowick_test::fileLine;
+using marlowick_test::folderLine;
+using marlowick_test::jobFor;
+using marlowick_test::JobRun;
+using marlowick_test::runJob;
+using testing_support::FakeFtpServer;
+using testing_support::PyFtpServer;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+using Lines = std::vector<std::string>;
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+Lines linesOf(const std::string& text) {
+  Lines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+Lines sorted(Lines lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::string fileName(int i) {
+  char name[16];
+  std::snprintf(name, sizeof name, "f%02d.bin", i);
+  return name;
+}
+
+/// A fake server with `count` files in its start folder; the file `missing` is listed but its
+/// retrieval is refused.
+struct ServedFiles {
+  explicit ServedFiles(int count, int missing = -1) {
+    std::string listing;
+    for (int i = 0; i < count; ++i) {
+      contents.push_back(randomBytes(1000 + 997 * i, i));
+      listing += fileLine(fileName(i), contents.back().size());
+      if (i != missing) server.setFile(fileName(i), contents.back());
+    }
+    server.setListing("", listing);
+  }
+
+  FakeFtpServer server;
+  std::vector<std::string> contents;
+};
+
+/// Opens extra connections only as often as allowed; the others fail with a fixed reason.
+class RationedJob : public Downloader {
+ public:
+  explicit RationedJob(int allowed) : allowed_(allowed) {}
+
+ protected:
+  bool openExtraConnection(FtpLib& ftp, std::string& failure) override {
+    if (allowed_.fetch_sub(1) <= 0) {
+      failure = "refused for the test";
+      return false;
+    }
+    return Downloader::openExtraConnection(ftp, failure);
+  }
+
+ private:
+  std::atomic<int> allowed_;
+};
+
+TEST(DownloaderConnections, SameFilesCountsAndMessagesAsOneConnection) {
+  ServedFiles served(24, 7);
+  TempDir one;
+  Downloader single = jobFor(served.server.port(), one.path());
+  JobRun reference = runJob(single);
+  ASSERT_TRUE(reference.result);
+  EXPECT_EQ(single.savedCount, 23u);
+
+  TempDir four;
+  Downloader shared = jobFor(served.server.port(), four.path());
+  shared.connections = 4;
+  const int acceptedBefore = served.server.connectionsAccepted();
+  JobRun run = runJob(shared);
+  ASSERT_TRUE(run.result);
+  EXPECT_EQ(shared.savedCount, 23u);
+  EXPECT_EQ(served.server.connectionsAccepted() - acceptedBefore, 4);
+  for (int i = 0; i < 24; ++i) {
+    SCOPED_TRACE(fileName(i));
+    EXPECT_TRUE(readFile(four.file(fileName(i))) == (i == 7 ? "" : served.contents[i]));
+  }
+  // Every line once, whatever the order, on the console and in the log.
+  EXPECT_EQ(sorted(linesOf(run.console)), sorted(linesOf(reference.console)));
+  EXPECT_EQ(sorted(linesOf(run.log)), sorted(linesOf(reference.log)));
+  // The failure follows its own file's line.
+  const Lines console = linesOf(run.console);
+  auto announced = std::find(console.begin(), console.end(), " Downloading f07.bin 8/24 ...");
+  ASSERT_NE(announced, console.end());
+  ASSERT_NE(announced + 1, console.end());
+  EXPECT_EQ(*(announced + 1), "Download f07.bin failed: 550 No such file or directory.");
+  // Counted over both jobs: each connection asked for UTF-8 names, only the first one of each
+  // job scanned, and each file was asked for once per job.
+  EXPECT_EQ(served.server.commandsWithVerb("OPTS").size(), 1u + 4u);
+  EXPECT_EQ(served.server.commandsWithVerb("LIST").size(), 1u + 1u);
+  EXPECT_EQ(served.server.commandsWithVerb("RETR").size(), 24u + 24u);
+}
+
+TEST(DownloaderConnections, ADroppedConnectionLeavesTheOthersTheWork) {
+  struct Case {
+    int allowed;  // extra connections that may open
+    int refused;  // error lines expected
+  };
+  for (const Case& c : {Case{2, 1}, Case{0, 3}}) {
+    SCOPED_TRACE(c.allowed);
+    ServedFiles served(12);
+    TempDir dir;
+    RationedJob job(c.allowed);
+    static_cast<Downloader&>(job) = jobFor(served.server.port(), dir.path());
+    job.connections = 4;
+    JobRun run = runJob(job);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(job.savedCount, 12u);
+    for (int i = 0; i < 12; ++i) EXPECT_TRUE(readFile(dir.file(fileName(i))) == served.contents[i]);
+    const std::regex refused("Connection [234] of 4 not used: refused for the test");
+    int refusals = 0;
+    for (const std::string& line : linesOf(run.console)) {
+      if (std::regex_match(line, refused)) ++refusals;
+    }
+    EXPECT_EQ(refusals, c.refused);
+    EXPECT_EQ(served.server.connectionsAccepted(), 1 + c.allowed);
+  }
+}
+
+class ExtraConnection : public Downloader {
+ public:
+  using Downloader::openExtraConnection;
+};
+
+TEST(DownloaderConnections, AnExtraConnectionTakesTheFirstOnesSteps) {
+  FakeFtpServer server;
+  server.setReply("CWD gone", "550 No such folder.");
+  struct Case {
+    const char* name;
+    std::function<void(ExtraConnection&)> setUp;
+    bool opened;
+    std::string failure;
+  };
+  const Case cases[] = {
+      {"all well", [](ExtraConnection& job) { job.encoding = Downloader::kUtf8; }, true, ""},
+      {"all well with a folder",
+       [](ExtraConnection& job) {
+         job.encoding = Downloader::kUtf8;
+         job.remote = "pub";
+       },
+       true, ""},
+      {"the first connection got no UTF-8", [](ExtraConnection&) {}, false,
+       "the server's answer to UTF-8 names differs: 200 OK.\n"},
+      {"folder change refused",
+       [](ExtraConnection& job) {
+         job.encoding = Downloader::kUtf8;
+         job.remote = "gone";
+       },
+       false, "working directory changed to gone failure, 550 No such folder.\n"},
+      {"login refused",
+       [](ExtraConnection& job) {
+         job.encoding = Downloader::kUtf8;
+         job.password = "wrong";
+       },
+       false, "Login failure 530 Login incorrect.\n"},
+      {"nobody listening",
+       [](ExtraConnection& job) {
+         job.encoding = Downloader::kUtf8;
+         job.port = 1;
+       },
+       false, "Unable to connect to 127.0.0.1 "},
+  };
+  server.setReply("PASS wrong", "530 Login incorrect.");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ExtraConnection job;
+    static_cast<Downloader&>(job) = jobFor(server.port(), "/nowhere");
+    c.setUp(job);
+    FtpLib ftp;
+    std::string failure;
+    EXPECT_EQ(job.openExtraConnection(ftp, failure), c.opened);
+    if (!c.opened) {
+      EXPECT_EQ(failure, c.failure);
+    }
+  }
+}
+
+/// Fails with a non-standard error when making the folders of its `failAt`-th file.
+class FailingFolders : public Downloader {
+ public:
+  explicit FailingFolders(int failAt) : failAt_(failAt) {}
+  void createFolders(const std::string& localPath) override {
+    if (++calls_ == failAt_) throw 7;
+    Downloader::createFolders(localPath);
+  }
+
+ private:
+  int failAt_;
+  std::atomic<int> calls_{0};
+};
+
+TEST(DownloaderConnections, AnErrorInTheLoopStopsEveryConnectionAndKeepsTheCount) {
+  ServedFiles served(30);
+  TempDir dir;
+  FailingFolders job(10);
+  static_cast<Downloader&>(job) = jobFor(served.server.port(), dir.path());
+  job.connections = 3;
+  JobRun run = runJob(job);
+  EXPECT_FALSE(run.result);
+  const Lines console = linesOf(run.console);
+  const auto caught = std::count_if(console.begin(), console.end(), [](const std::string& line) {
+    return line.rfind("Download catch ", 0) == 0;
+  });
+  EXPECT_EQ(caught, 1);
+  // Every announced file was saved and counted; none was started after the failure was seen.
+  const auto announced = std::count_if(console.begin(), console.end(), [](const std::string& l) {
+    return l.rfind(" Downloading ", 0) == 0;
+  });
+  EXPECT_EQ(job.savedCount, static_cast<std::uint32_t>(announced));
+  EXPECT_GE(announced, 9);
+  EXPECT_LT(announced, 30);
+  int present = 0;
+  for (int i = 0; i < 30; ++i) present += readFile(dir.file(fileName(i))).empty() ? 0 : 1;
+  EXPECT_EQ(present, announced);
+}
+
+TEST(DownloaderConnections, ListingOnlyOrNothingFoundNeedsNoExtraConnection) {
+  {
+    ServedFiles served(3);
+    TempDir dir;
+    Downloader job = jobFor(served.server.port(), dir.path());
+    job.connections = 4;
+    job.justPrint = true;
+    JobRun run = runJob(job);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(served.server.connectionsAccepted(), 1);
+  }
+  {
+    FakeFtpServer server;
+    server.setListing("", "");
+    TempDir dir;
+    Downloader job = jobFor(server.port(), dir.path());
+    job.connections = 4;
+    JobRun run = runJob(job);
+    EXPECT_FALSE(run.result);
+    EXPECT_NE(run.console.find("No files matched on remote server: 127.0.0.1"), std::string::npos);
+    // The extra connections logged in meanwhile, were given nothing and are closed.
+    EXPECT_TRUE(server.waitForClosedConnections(server.connectionsAccepted()));
+    EXPECT_TRUE(server.commandsWithVerb("RETR").empty());
+  }
+}
+
+TEST(DownloaderConnections, RealServerTreeByteForByte) {
+  TempDir root;
+  std::vector<std::string> names;
+  for (int folder = 0; folder < 4; ++folder) {
+    for (int i = 0; i < 10; ++i) {
+      names.push_back("d" + std::to_string(folder) + "/sub/" + fileName(i));
+      writeFile(root.file(names.back()), randomBytes(500 * i + folder, folder * 10 + i));
+    }
+  }
+  names.push_back("big.bin");
+  writeFile(root.file("big.bin"), randomBytes(3 << 20, 99));
+  PyFtpServer server(root.path());
+
+  TempDir one;
+  Downloader single = jobFor(server.port(), one.path());
+  single.recurse = true;
+  JobRun reference = runJob(single);
+  ASSERT_TRUE(reference.result);
+
+  TempDir three;
+  Downloader shared = jobFor(server.port(), three.path());
+  shared.recurse = true;
+  shared.connections = 3;
+  JobRun run = runJob(shared);
+  ASSERT_TRUE(run.result);
+  EXPECT_EQ(shared.savedCount, names.size());
+  EXPECT_EQ(single.savedCount, names.size());
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(readFile(three.file(name)) == readFile(root.file(name)));
+  }
+  EXPECT_EQ(sorted(linesOf(run.console)), sorted(linesOf(reference.console)));
+  EXPECT_EQ(sorted(linesOf(run.log)), sorted(linesOf(reference.log)));
+  server.stop();
+}
+
+}  // namespace
