@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <exception>
-#include <optional>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/FtpScan.h"
@@ -15,6 +15,7 @@
 #include "marlowick/Util.h"
 #include "platform/Encoding.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace marlowick {
 
@@ -78,6 +79,10 @@ std::string Downloader::fromServer(const std::string& bytes) const {
 std::string Downloader::replyText(FtpLib& ftp) const { return fromServer(ftp.lastResponse()); }
 
 bool Downloader::scanRemote(const std::string& startPath, FtpLib& ftp) {
+  return scanAndOffer(startPath, ftp, nullptr);
+}
+
+bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp, TransferCrew* crew) {
   FtpScan scanner(ftp);
   scanner.includes = splitPatterns(toServer(include));
   scanner.excludes = splitPatterns(toServer(exclude));
@@ -87,8 +92,18 @@ bool Downloader::scanRemote(const std::string& startPath, FtpLib& ftp) {
   scanner.minAge = gmodified;
   scanner.maxFiles = maxfiles;
   scanner.maxFolders = maxfolders;
+  // The extra connections may start on each file as soon as it is selected. The scanner asks
+  // its acceptance test last, for files that pass everything else, and keeps every file it
+  // accepts: so exactly the selected files are offered, in walk order.
+  kestrelkit::net::ftp::FtpScanFilter offer;
+  if (crew != nullptr) {
+    offer = [crew](FtpFileInfo file) {
+      crew->offer(std::move(file));
+      return true;
+    };
+  }
   // The records move out: a scan of many files is not held twice.
-  files = scanner.scan(startPath, recurse).takeFiles();
+  files = scanner.scanWith(startPath, std::move(offer), recurse).takeFiles();
   return !files.empty();
 }
 
@@ -136,22 +151,20 @@ bool Downloader::runJob(FtpLib& ftp) {
     }
     consoleLine(fmt::format(" working directory changed to {}", remote));
   }
-  // The other connections log in while this one scans; listing only needs none.
-  std::optional<TransferCrew> crew;
-  if (connections > 1 && !justPrint) crew.emplace(*this, connections - 1);
+  if (connections > 1 && !justPrint) {
+    // The other connections log in, and start fetching, while this one scans.
+    TransferCrew crew(*this, connections - 1);
+    if (!scanAndOffer(std::string(), ftp, &crew)) {
+      return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
+    }
+    crew.run(ftp, files.size());
+    return true;
+  }
   bool found = scanRemote(std::string(), ftp);
   if (justPrint) printSettings();
   if (!found) return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
-  fetchAll(ftp, crew ? &*crew : nullptr);
-  return true;
-}
-
-void Downloader::fetchAll(FtpLib& ftp, TransferCrew* crew) {
-  if (crew != nullptr) {
-    crew->run(ftp);
-    return;
-  }
   for (std::size_t i = 0; i < files.size(); ++i) handleFile(ftp, files[i], i + 1, files.size());
+  return true;
 }
 
 bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
@@ -186,15 +199,17 @@ void Downloader::handleFile(FtpLib& ftp, const FtpFileInfo& record, std::size_t 
 }
 
 bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size_t position,
-                               std::size_t count, MessageBatch* batch) {
-  auto say = [batch](std::string text, bool isInfo) {
-    return batch != nullptr ? batch->add(std::move(text), isInfo) : printAndLog(text, isInfo);
+                               std::size_t count, FileReport* report) {
+  auto say = [report](std::string text, bool isInfo) {
+    return report != nullptr ? report->add(std::move(text), isInfo) : printAndLog(text, isInfo);
   };
   std::string display = fromServer(record.name);
   // A listed name decides where the file lands: one that would leave `local` is refused.
   if (!isSafeRelativeName(record.name) || !isSafeRelativeName(display)) {
     return say(fmt::format("Unsafe remote name, not downloaded: {}", visibleName(display)), false);
   }
+  // Each remote level becomes a local folder level, named with the native separator.
+  std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
   std::string localPath = local + display;
   if (!overwrite && sameSizeFileAt(localPath, record.size)) {
     say(fmt::format(" Same size, skiped: {}", display), true);
@@ -209,7 +224,11 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
   } catch (const std::exception& error) {
     return say(fmt::format("create {} catch {}", localPath, error.what()), false);
   }
-  say(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
+  if (report != nullptr) {
+    report->announce(display, position);
+  } else {
+    printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
+  }
   std::string failure;
   bool saved = false;
   if (TransferProgress::visible()) {

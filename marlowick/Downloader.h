@@ -14,7 +14,7 @@ class FtpLib;
 
 namespace marlowick {
 
-class MessageBatch;
+class FileReport;
 class TransferCrew;
 
 /// The settings and state of one download job, carried out by one call of `execute`.
@@ -103,13 +103,15 @@ class Downloader {
  private:
   friend class TransferCrew;
 
-  /// `handleFile` with its messages going to `batch` (reported at once when null); true when
-  /// the file was saved. Leaves `savedCount` alone.
+  /// `handleFile` with its messages going to `report` (reported at once when null, `count`
+  /// then being the number of files); true when the file was saved. Leaves `savedCount` alone.
   bool handleOneFile(kestrelkit::net::ftp::FtpLib& ftp,
                      const kestrelkit::net::ftp::FtpFileInfo& record, std::size_t position,
-                     std::size_t count, MessageBatch* batch);
-  /// Fetches every record of `files`, over `ftp` and the extra connections of `crew`.
-  void fetchAll(kestrelkit::net::ftp::FtpLib& ftp, TransferCrew* crew);
+                     std::size_t count, FileReport* report);
+  /// `scanRemote` that also hands each selected file to `crew` (when there is one) as soon as
+  /// it is selected.
+  bool scanAndOffer(const std::string& startPath, kestrelkit::net::ftp::FtpLib& ftp,
+                    TransferCrew* crew);
 };
 
 /// Makes one folder exist, recording it in the process-wide set of folders made or found.

@@ -2,13 +2,37 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/Downloader.h"
 #include "marlowick/Util.h"
 
 namespace marlowick {
 
+using kestrelkit::net::ftp::FtpFileInfo;
 using kestrelkit::net::ftp::FtpLib;
+
+bool FileReport::add(std::string text, bool isInfo) {
+  entries_.push_back({std::move(text), isInfo, 0});
+  return isInfo;
+}
+
+void FileReport::announce(std::string display, std::size_t position) {
+  entries_.push_back({std::move(display), true, position});
+}
+
+void FileReport::report(std::size_t count) const {
+  MessageBatch batch;
+  for (const Entry& entry : entries_) {
+    if (entry.position == 0) {
+      batch.add(entry.text, entry.isInfo);
+    } else {
+      batch.add(fmt::format(" Downloading {} {}/{} ...", entry.text, entry.position, count), true);
+    }
+  }
+  batch.report();
+}
 
 TransferCrew::TransferCrew(Downloader& job, int extra) : job_(job), total_(extra + 1) {
   threads_.reserve(static_cast<std::size_t>(extra));
@@ -19,27 +43,51 @@ TransferCrew::TransferCrew(Downloader& job, int extra) : job_(job), total_(extra
 }
 
 TransferCrew::~TransferCrew() {
-  dismiss();
-  for (std::thread& thread : threads_) thread.join();
-}
-
-void TransferCrew::dismiss() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  if (phase_ == Phase::opening) phase_ = Phase::dismissed;
-  phaseChanged_.notify_all();
-}
-
-void TransferCrew::run(FtpLib& first) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    phase_ = Phase::working;
+    dismissed_ = true;
   }
-  phaseChanged_.notify_all();
-  work(first);
+  changed_.notify_all();
+  joinAll();
+  // Reached without `run` (the job ended before its transfers): what was fetched meanwhile
+  // still counts and is reported.
+  if (!scanned_) endScan(taken_);
+  job_.savedCount += saved_.exchange(0);
+}
+
+void TransferCrew::joinAll() {
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
+}
+
+void TransferCrew::offer(FtpFileInfo record) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    queue_.push_back(std::move(record));
+  }
+  changed_.notify_one();
+}
+
+void TransferCrew::endScan(std::size_t count) {
+  std::vector<Held> held;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    scanned_ = true;
+    count_ = count;
+    held.swap(held_);
+  }
+  changed_.notify_all();
+  std::sort(held.begin(), held.end(),
+            [](const Held& a, const Held& b) { return a.position < b.position; });
+  for (const Held& done : held) done.report.report(count);
+}
+
+void TransferCrew::run(FtpLib& first, std::size_t count) {
+  endScan(count);
+  work(first);
+  joinAll();
   // Counted before a failure is passed on: the files saved so far stay saved.
-  job_.savedCount += saved_.load();
+  job_.savedCount += saved_.exchange(0);
   if (failure_) std::rethrow_exception(failure_);
 }
 
@@ -57,31 +105,52 @@ void TransferCrew::serve(int number) {
     printAndLog(fmt::format("Connection {} of {} not used: {}", number, total_, failure), false);
     return;
   }
-  if (awaitWork()) work(ftp);
+  work(ftp);
 }
 
-bool TransferCrew::awaitWork() {
+// The next file in walk order, waiting while the scan may still offer one; false when there is
+// none left or the job is stopping.
+bool TransferCrew::take(Task& task) {
   std::unique_lock<std::mutex> lock(mutex_);
-  phaseChanged_.wait(lock, [this] { return phase_ != Phase::opening; });
-  return phase_ == Phase::working;
+  changed_.wait(lock,
+                [this] { return stopping_.load() || dismissed_ || scanned_ || !queue_.empty(); });
+  if (stopping_.load() || dismissed_ || queue_.empty()) return false;
+  task.record = std::move(queue_.front());
+  queue_.pop_front();
+  task.position = ++taken_;
+  return true;
+}
+
+void TransferCrew::deliver(std::size_t position, FileReport report) {
+  std::size_t count = 0;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!scanned_) {
+      held_.push_back({position, std::move(report)});
+      return;
+    }
+    count = count_;
+  }
+  report.report(count);
 }
 
 void TransferCrew::work(FtpLib& ftp) {
-  const std::vector<kestrelkit::net::ftp::FtpFileInfo>& files = job_.files;
-  while (!stopping_.load()) {
-    const std::size_t index = next_.fetch_add(1);
-    if (index >= files.size()) return;
-    MessageBatch batch;
+  Task task;
+  while (take(task)) {
+    FileReport report;
     try {
-      if (job_.handleOneFile(ftp, files[index], index + 1, files.size(), &batch)) ++saved_;
+      if (job_.handleOneFile(ftp, task.record, task.position, 0, &report)) ++saved_;
     } catch (...) {
-      batch.report();
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (!failure_) failure_ = std::current_exception();
-      stopping_ = true;
+      {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!failure_) failure_ = std::current_exception();
+        stopping_ = true;
+      }
+      changed_.notify_all();
+      deliver(task.position, std::move(report));
       return;
     }
-    batch.report();
+    deliver(task.position, std::move(report));
   }
 }
 

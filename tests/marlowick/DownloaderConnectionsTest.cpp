@@ -276,6 +276,41 @@ TEST(DownloaderConnections, ListingOnlyOrNothingFoundNeedsNoExtraConnection) {
   }
 }
 
+TEST(DownloaderConnections, FetchingStartsWhileTheScanGoesOn) {
+  FakeFtpServer server;
+  server.setListing("", fileLine("a.bin", 3) + folderLine("slow") + folderLine("later"));
+  testing_support::FakeTransfer slow;
+  slow.data = fileLine("x.bin", 1);
+  slow.pauseAt = {0};
+  slow.pause = std::chrono::milliseconds(1500);
+  server.setListing("slow", slow);
+  server.setListing("later", fileLine("y.bin", 1));
+  server.setFile("a.bin", "aaa");
+  server.setFile("slow/x.bin", "x");
+  server.setFile("later/y.bin", "y");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.recurse = true;
+  job.connections = 2;
+  JobRun run = runJob(job);
+  ASSERT_TRUE(run.result);
+  EXPECT_EQ(job.savedCount, 3u);
+  const Lines commands = server.commands();
+  const auto fetched = std::find(commands.begin(), commands.end(), "RETR a.bin");
+  const auto listed = std::find(commands.begin(), commands.end(), "LIST later");
+  ASSERT_NE(fetched, commands.end());
+  ASSERT_NE(listed, commands.end());
+  EXPECT_LT(fetched - commands.begin(), listed - commands.begin());
+  // Announced with the final count all the same, and first.
+  const Lines console = linesOf(run.console);
+  const auto first = std::find_if(console.begin(), console.end(), [](const std::string& line) {
+    return line.rfind(" Downloading ", 0) == 0;
+  });
+  ASSERT_NE(first, console.end());
+  EXPECT_EQ(*first, " Downloading a.bin 1/3 ...");
+  EXPECT_EQ(readFile(dir.file("later/y.bin")), "y");
+}
+
 TEST(DownloaderConnections, RealServerTreeByteForByte) {
   TempDir root;
   std::vector<std::string> names;
