@@ -298,12 +298,10 @@ TEST_P(ServerDownload, OddlyNamedFoldersWorkAsTheRemoteFolder) {
   }
 }
 
-// The scan names a subfolder to the server as "LIST <path>". vsftpd, proftpd and pure-ftpd read
-// a leading "-" in that argument as ls options, and pure-ftpd also splits it at blanks, so the
-// files of "-dash folder" (all three) and "space dir" (pure-ftpd) are silently left out of a
-// recursive job. Passes against pyftpdlib only; kept disabled until the scan lists subfolders
-// in a way these servers take literally.
-TEST_P(ServerDownload, DISABLED_RecursiveJobEntersFoldersNamedWithALeadingDashOrBlanks) {
+// vsftpd, proftpd and pure-ftpd read a leading "-" in a LIST argument as ls options, and
+// pure-ftpd also splits it at blanks; the files of "-dash folder" and "space dir" must still
+// arrive in a recursive job.
+TEST_P(ServerDownload, RecursiveJobEntersFoldersNamedWithALeadingDashOrBlanks) {
   auto job = run({"--include=-dash folder/*|space dir/*"});
   EXPECT_EQ(filesBelow(local()), tree().select([](const TreeFile& f) {
     return inOddlyNamedFolder(f.path);

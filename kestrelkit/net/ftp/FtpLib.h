@@ -95,6 +95,10 @@ class FtpLib {
   TransferObserver observer_;
   /// The data buffer of `get`, made at the first transfer and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;
+
+ private:
+  /// One LIST of `path` as given.
+  bool listPath(const std::string& path, std::vector<FtpFileInfo>& out);
 };
 
 }  // namespace kestrelkit::net::ftp

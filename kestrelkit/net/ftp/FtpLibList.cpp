@@ -112,6 +112,24 @@ FtpFileInfo FtpLib::toFileInfo(std::string_view line) {
 
 bool FtpLib::list(const std::string& path, std::vector<FtpFileInfo>& out) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
+  // Servers read a LIST argument that begins with "-" as options of ls, and some split it at
+  // blanks, so such a folder's files would silently go missing. That folder is listed from
+  // inside instead, and the connection goes back to where it was.
+  const bool misread = !path.empty() && (path[0] == '-' || path.find(' ') != std::string::npos);
+  std::string back;
+  if (!misread || handle_ == nullptr || !pwd(back) || back.empty()) return listPath(path, out);
+  out.clear();
+  if (!chdir(path)) return false;
+  const bool listed = listPath(std::string(), out);
+  if (!chdir(back)) {
+    // Every later relative path would be wrong: drop this listing rather than mislead.
+    out.clear();
+    return false;
+  }
+  return listed;
+}
+
+bool FtpLib::listPath(const std::string& path, std::vector<FtpFileInfo>& out) {
   out.clear();
   if (handle_ == nullptr ||
       path.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {

@@ -311,6 +311,39 @@ TEST_F(FtpLibTest, ListOfTheStartFolderSendsListWithOneBlank) {
   EXPECT_EQ(server.commandsWithVerb("LIST"), Lines{"LIST "});
 }
 
+// Servers take a LIST argument starting with "-" as ls options and some split it at blanks:
+// such folders are listed from inside, and the connection goes back where it was.
+TEST_F(FtpLibTest, FoldersServersWouldMisreadAreListedFromInside) {
+  server.setListing("", std::string(kReadme) + "\r\n");
+  for (const std::string folder : {"-dash folder", "space dir", "a/b c"}) {
+    FtpLib connection;
+    logIn(connection);
+    const std::size_t before = server.commands().size();
+    std::vector<FtpFileInfo> records;
+    EXPECT_TRUE(connection.list(folder, records)) << folder;
+    ASSERT_EQ(records.size(), 1u) << folder;
+    EXPECT_EQ(records[0].name, "README");
+    EXPECT_EQ(commandsFrom(before),
+              (Lines{"PWD", "CWD " + folder, "TYPE A", "PASV", "LIST ", "CWD /"}));
+  }
+  // A plain name keeps the one LIST with its path.
+  FtpLib connection;
+  logIn(connection);
+  std::vector<FtpFileInfo> records;
+  connection.list("x-y", records);
+  EXPECT_EQ(server.commandsWithVerb("LIST").back(), "LIST x-y");
+}
+
+TEST_F(FtpLibTest, AMisreadFolderThatCannotBeEnteredGivesFalse) {
+  server.setReply("CWD -x", "550 No such directory.");
+  FtpLib connection;
+  logIn(connection);
+  std::vector<FtpFileInfo> records{FtpFileInfo{}};
+  EXPECT_FALSE(connection.list("-x", records));
+  EXPECT_TRUE(records.empty());
+  EXPECT_EQ(server.commandsWithVerb("LIST"), Lines{});
+}
+
 TEST_F(FtpLibTest, ListRefusedGivesFalseAndTheReply) {
   server.setReply("LIST", "550 No such file or directory.");
   FtpLib connection;
