@@ -49,7 +49,7 @@ struct FileCloser {
 void writeShortcutIfMissing(const std::string& path, const std::string& address) {
   if (platform::pathKind(path) != platform::PathKind::missing) return;
   // "x": never replace a file that appeared meanwhile (the event thread may write it too).
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wbx"));
+  std::unique_ptr<std::FILE, FileCloser> file(platform::openFile(path, "wbx"));
   if (!file) {
     std::string reason = platform::lastErrorText();
     if (platform::pathKind(path) != platform::PathKind::missing) return;

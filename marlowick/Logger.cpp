@@ -41,7 +41,7 @@ std::string logLinePrefix(int year, int month, int day, int hour, int minute, in
 
 void Logger::openFile(const std::string& path) {
   std::lock_guard<std::mutex> guard(mutex_);
-  file_.reset(std::fopen(path.c_str(), "ab"));
+  file_.reset(platform::openFile(path, "ab"));
   if (!file_) throw std::runtime_error("Unable to open the log " + path + ": " +
                                        platform::lastErrorText());
 }

@@ -1,10 +1,9 @@
 #include "marlowick/PartFile.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <memory>
 
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace marlowick {
 namespace {
@@ -12,10 +11,6 @@ namespace {
 constexpr int kNameAttempts = 100;
 // Keeps "." + name + suffix within the 255 bytes a file name may have.
 constexpr std::size_t kLongestKeptName = 200;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 std::string candidate(const std::string& folder, const std::string& name, int attempt) {
   std::string path = folder + "." + name + ".marlowick-part";
@@ -30,23 +25,23 @@ PartFile::~PartFile() {
 }
 
 bool PartFile::create(std::string& failure) {
-  std::size_t slash = finalPath_.rfind('/');
+  std::size_t slash = finalPath_.rfind(platform::kPathSeparator);
   std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   std::string folder = finalPath_.substr(0, nameStart);
   std::string name = finalPath_.substr(nameStart);
   if (name.size() > kLongestKeptName) name = "marlowick";
   for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
     std::string path = candidate(folder, name, attempt);
-    // "x": fails instead of opening a file that is already there.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wbx"));
-    if (file) {
-      partPath_ = std::move(path);
-      pending_ = true;
-      return true;
-    }
-    if (errno != EEXIST) {
-      failure = platform::lastErrorText();
-      return false;
+    // Made only where nothing is: an existing file is never opened.
+    switch (platform::createNewFile(path, &failure)) {
+      case platform::NewFile::created:
+        partPath_ = std::move(path);
+        pending_ = true;
+        return true;
+      case platform::NewFile::exists:
+        continue;
+      case platform::NewFile::failed:
+        return false;
     }
   }
   failure = platform::errorText(EEXIST);

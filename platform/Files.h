@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,18 @@ bool makeFolder(const std::string& path, std::string* error = nullptr);
 /// Makes a folder and every missing folder above it (like mkdir -p).
 /// On failure returns false and sets `error` to a text naming the folder and the reason.
 bool makeFolderChain(const std::string& path, std::string* error = nullptr);
+
+/// std::fopen for a UTF-8 `path` (where the C runtime would read a narrow path in another code
+/// page, the path goes to the system as UTF-16). Null on failure, with the reason for
+/// lastErrorText().
+std::FILE* openFile(const std::string& path, const char* mode);
+
+/// What `createNewFile` found.
+enum class NewFile { created, exists, failed };
+
+/// Makes an empty file at `path` only when nothing is there yet, never opening one that is: the
+/// test and the making are one system call. On failure sets `error` to the system's message.
+NewFile createNewFile(const std::string& path, std::string* error = nullptr);
 
 /// Moves a file onto `to`, replacing a file there. Returns false and sets `error` on failure.
 bool renameFile(const std::string& from, const std::string& to, std::string* error = nullptr);

@@ -74,6 +74,18 @@ bool makeFolderChain(const std::string& path, std::string* error) {
   return true;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+NewFile createNewFile(const std::string& path, std::string* error) {
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (file.fd >= 0) return NewFile::created;
+  if (errno == EEXIST) return NewFile::exists;
+  setError(error, lastErrorText());
+  return NewFile::failed;
+}
+
 bool renameFile(const std::string& from, const std::string& to, std::string* error) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   setError(error, lastErrorText());

@@ -21,15 +21,9 @@ bool isConsole(DWORD which) {
 }
 
 // Redirected streams carry the program's bytes unchanged: the line ends are already native, so
-// the C runtime must not translate them again.
-void useBinaryStreams() {
-  static const bool done = [] {
-    ::_setmode(::_fileno(stdout), _O_BINARY);
-    ::_setmode(::_fileno(stdin), _O_BINARY);
-    return true;
-  }();
-  (void)done;
-}
+// the C runtime must not translate them again. Set on every use, since a descriptor put in place
+// later (dup2) brings its own mode.
+void useBinary(std::FILE* stream) { ::_setmode(::_fileno(stream), _O_BINARY); }
 
 // A real console takes UTF-16; one call per text keeps a character from being split.
 void writeToConsole(std::string_view text) {
@@ -70,7 +64,7 @@ void consoleWrite(std::string_view text) {
     writeToConsole(text);
     return;
   }
-  useBinaryStreams();
+  useBinary(stdout);
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
@@ -93,7 +87,7 @@ bool consoleReadLine(std::string& line) {
     line = win32::narrow(wide);
     return more;
   }
-  useBinaryStreams();
+  useBinary(stdin);
   for (;;) {
     int c = std::getchar();
     if (c == EOF) break;

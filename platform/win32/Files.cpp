@@ -92,6 +92,22 @@ bool makeFolderChain(const std::string& path, std::string* error) {
   return true;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) {
+  ::SetLastError(ERROR_SUCCESS);
+  return ::_wfopen(win32::widen(path).c_str(), win32::widen(mode).c_str());
+}
+
+NewFile createNewFile(const std::string& path, std::string* error) {
+  OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() != INVALID_HANDLE_VALUE) return NewFile::created;
+  file.release();
+  const DWORD code = ::GetLastError();
+  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NewFile::exists;
+  setError(error, win32::systemMessage(code));
+  return NewFile::failed;
+}
+
 bool renameFile(const std::string& from, const std::string& to, std::string* error) {
   if (::MoveFileExW(win32::widen(from).c_str(), win32::widen(to).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {

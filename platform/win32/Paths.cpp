@@ -1,7 +1,8 @@
 #include "platform/Paths.h"
 
-#include <shlobj.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shlobj.h>
 
 #include <stdexcept>
 #include <vector>

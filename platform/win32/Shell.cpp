@@ -1,7 +1,8 @@
 #include "platform/Shell.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
 
 #include "platform/Files.h"
 #include "platform/win32/Wide.h"
