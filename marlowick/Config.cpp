@@ -1,6 +1,9 @@
 #include "marlowick/Config.h"
 
+#include <string_view>
+
 #include "marlowick/HelpPages.h"
+#include "platform/Console.h"
 #include "platform/Paths.h"
 #include "platform/Shell.h"
 
@@ -52,13 +55,26 @@ Commands:
   man        open the how-to page
   home       open the home page
 )";
+// The texts are written with "\n"; the console gets the native line end.
+std::string withNativeLineEnds(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += platform::kLineEnd;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 }  // namespace
 
-std::string Config::helpText() const { return kHelp; }
+std::string Config::helpText() const { return withNativeLineEnds(kHelp); }
 
 std::string Config::bannerText() const {
-  return std::string("Marlowick ") + MARLOWICK_VERSION +
-         " - FTP folder downloader. Type help for the arguments, exit to leave.\n";
+  return withNativeLineEnds(
+      std::string("Marlowick ") + MARLOWICK_VERSION +
+      " - FTP folder downloader. Type help for the arguments, exit to leave.\n");
 }
 
 void Config::openHomePage() const { openPage(homePageAddress(), "cmd"); }

@@ -6,6 +6,7 @@
 
 #include "marlowick/Downloader.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace marlowick {
 namespace {
@@ -28,8 +29,8 @@ std::recursive_mutex& foldersLock() {
 
 void createFoldersFor(const std::string& localPath) {
   std::lock_guard<std::recursive_mutex> guard(foldersLock());
-  for (std::size_t at = localPath.find('/'); at != std::string::npos;
-       at = localPath.find('/', at + 1)) {
+  for (std::size_t at = localPath.find(platform::kPathSeparator); at != std::string::npos;
+       at = localPath.find(platform::kPathSeparator, at + 1)) {
     std::string folder = localPath.substr(0, at);
     if (!folderRecorded(folder)) ensureFolder(folder);
   }

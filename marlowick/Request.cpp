@@ -248,7 +248,7 @@ bool Downloading::checkArguments(const util::Arguments& arguments) {
 bool Downloading::applyArguments(Downloader& job, const util::Arguments& arguments) {
   for (std::string value : arguments.values("local")) {
     for (char& c : value) {
-      if (c == '\\') c = platform::kPathSeparator;
+      if (c == '\\' || c == '/') c = platform::kPathSeparator;
     }
     if (value.empty() || value.back() != platform::kPathSeparator) {
       value += platform::kPathSeparator;
