@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release and the sanitizer configurations, runs every test.
 # The end-to-end tests against real FTP servers (label e2e) run in the release configuration
-# only, which keeps the whole run within the time CI allows.
+# only, which keeps the whole run within the time CI allows. Last, the Windows build: cross-built
+# with MinGW-w64 and tested under Wine (scripts/windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -14,3 +15,5 @@ for config in release asan; do
   [ "$config" = asan ] && labels=(-LE e2e)
   ctest --test-dir "build/$config" --output-on-failure -j"$(nproc)" --timeout 600 "${labels[@]}"
 done
+echo "== windows"
+scripts/windows.sh
