@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Peak heap of the job's scan of one folder of 100,000 entries (COUNT to change it), against the
-# size of the selected records, served by pyftpdlib on 127.0.0.1.
+# Peak heap of the job's scan of 100,000 entries (COUNT), in one folder or spread over FOLDERS
+# subfolders, against the size of the selected records, served by pyftpdlib on 127.0.0.1.
 #
 # Usage: bench/scan_memory.sh [path/to/scan_memory_bench]   (default: build/release/bench/)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bench=${1:-$repo/build/release/bench/scan_memory_bench}
 count=${COUNT:-100000}
+folders=${FOLDERS:-1}
 python=/usr/bin/python3  # the interpreter that has pyftpdlib
 
 work=$(mktemp -d)
@@ -21,10 +22,12 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$work/root/many"
-"$python" - "$work/root/many" "$count" <<'PY'
+"$python" - "$work/root/many" "$count" "$folders" <<'PY'
 import os, sys
-folder, count = sys.argv[1], int(sys.argv[2])
+root, count, folders = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 for i in range(count):
+    folder = root if folders == 1 else os.path.join(root, "d%04d" % (i % folders))
+    os.makedirs(folder, exist_ok=True)
     open(os.path.join(folder, "entry%06d.txt" % i), "wb").close()
 PY
 "$python" "$repo/tests/support/pyftpd.py" "$work/root" --user user --password secret \
@@ -36,5 +39,5 @@ for _ in $(seq 100); do
 done
 port=$(head -n1 "$work/port")
 [[ -n $port ]] || { echo "the server did not start" >&2; exit 1; }
-echo "pyftpdlib on 127.0.0.1:$port; many/ holds $count entries"
+echo "pyftpdlib on 127.0.0.1:$port; many/ holds $count entries in $folders folder(s)"
 MARLOWICK_BENCH_PORT=$port "$bench" --benchmark_counters_tabular=true
