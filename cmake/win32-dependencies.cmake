@@ -1,7 +1,8 @@
 # The libraries of the Windows cross build, which Debian ships only as sources or headers:
 #   ftplib   - Debian's own source package, unpacked by scripts/windows.sh into the build folder
 #              (MARLOWICK_FTPLIB_SOURCE names the folder holding ftplib.c and ftplib.h);
-#   fmt      - header-only, from libfmt-dev's headers;
+#   fmt      - Debian's source package too (MARLOWICK_FMT_SOURCE), or header-only from
+#              libfmt-dev's headers;
 #   GTest    - built from Debian's googletest sources in /usr/src/googletest.
 enable_language(C)
 
@@ -33,17 +34,29 @@ target_include_directories(ftplib_win32 SYSTEM PUBLIC "${ftplib_copy}")
 target_link_libraries(ftplib_win32 PUBLIC ws2_32)
 add_library(ftplib::ftplib ALIAS ftplib_win32)
 
-# Only fmt's own headers, not the rest of the build machine's /usr/include.
-set(MARLOWICK_FMT_HEADERS /usr/include/fmt CACHE PATH "fmt's header folder (libfmt-dev)")
-if(NOT EXISTS "${MARLOWICK_FMT_HEADERS}/format.h")
-  message(FATAL_ERROR "fmt headers not found in ${MARLOWICK_FMT_HEADERS} (libfmt-dev)")
+# fmt: compiled once from Debian's source package when MARLOWICK_FMT_SOURCE names it (scripts/
+# windows.sh fetches it with apt-get source); otherwise header-only from libfmt-dev's headers,
+# which works as well but compiles fmt's implementation into every file that formats.
+set(MARLOWICK_FMT_SOURCE "" CACHE PATH "fmt's source folder (apt-get source libfmt-dev)")
+if(EXISTS "${MARLOWICK_FMT_SOURCE}/src/format.cc")
+  add_library(fmt_win32 STATIC "${MARLOWICK_FMT_SOURCE}/src/format.cc"
+                               "${MARLOWICK_FMT_SOURCE}/src/os.cc")
+  set_property(TARGET fmt_win32 PROPERTY COMPILE_OPTIONS -w)
+  target_include_directories(fmt_win32 SYSTEM PUBLIC "${MARLOWICK_FMT_SOURCE}/include")
+  add_library(fmt::fmt ALIAS fmt_win32)
+else()
+  # Only fmt's own headers, not the rest of the build machine's /usr/include.
+  set(MARLOWICK_FMT_HEADERS /usr/include/fmt CACHE PATH "fmt's header folder (libfmt-dev)")
+  if(NOT EXISTS "${MARLOWICK_FMT_HEADERS}/format.h")
+    message(FATAL_ERROR "fmt headers not found in ${MARLOWICK_FMT_HEADERS} (libfmt-dev)")
+  endif()
+  file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/fmt-include")
+  file(CREATE_LINK "${MARLOWICK_FMT_HEADERS}" "${CMAKE_BINARY_DIR}/fmt-include/fmt" SYMBOLIC)
+  add_library(fmt_header_only INTERFACE)
+  target_include_directories(fmt_header_only SYSTEM INTERFACE "${CMAKE_BINARY_DIR}/fmt-include")
+  target_compile_definitions(fmt_header_only INTERFACE FMT_HEADER_ONLY)
+  add_library(fmt::fmt ALIAS fmt_header_only)
 endif()
-file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/fmt-include")
-file(CREATE_LINK "${MARLOWICK_FMT_HEADERS}" "${CMAKE_BINARY_DIR}/fmt-include/fmt" SYMBOLIC)
-add_library(fmt_header_only INTERFACE)
-target_include_directories(fmt_header_only SYSTEM INTERFACE "${CMAKE_BINARY_DIR}/fmt-include")
-target_compile_definitions(fmt_header_only INTERFACE FMT_HEADER_ONLY)
-add_library(fmt::fmt ALIAS fmt_header_only)
 
 # googletest's CMake project makes GTest::gtest and GTest::gtest_main.
 macro(marlowick_add_googletest)

@@ -41,22 +41,27 @@ ensure_source_entries() {
   $sudo apt-get update -qq
 }
 
-fetch_ftplib() {
-  if compgen -G "$deps/ftplib-*/src/ftplib.c" >/dev/null; then return 0; fi
+# Debian's source package of PACKAGE (a binary package name is enough) below $deps, once.
+fetch_source() {
+  local package=$1 marker=$2
+  if compgen -G "$deps/$marker" >/dev/null; then return 0; fi
   ensure_source_entries
   mkdir -p "$deps"
-  (cd "$deps" && apt-get source -qq ftplib >/dev/null 2>&1) ||
-    (cd "$deps" && $sudo apt-get update -qq && apt-get source -qq ftplib >/dev/null)
+  (cd "$deps" && apt-get source -qq "$package" >/dev/null 2>&1) ||
+    (cd "$deps" && $sudo apt-get update -qq && apt-get source -qq "$package" >/dev/null)
 }
 
 build_windows() {
   install_packages
-  fetch_ftplib
-  local source
-  source=$(dirname "$(compgen -G "$deps/ftplib-*/src/ftplib.c" | head -n1)")
+  # ftplib, and fmt so that it is compiled once rather than header-only in every file.
+  fetch_source ftplib 'ftplib-*/src/ftplib.c'
+  fetch_source libfmt-dev 'fmtlib-*/src/format.cc'
+  local ftplib fmt
+  ftplib=$(dirname "$(compgen -G "$deps/ftplib-*/src/ftplib.c" | head -n1)")
+  fmt=$(dirname "$(dirname "$(compgen -G "$deps/fmtlib-*/src/format.cc" | head -n1)")")
   cmake -S . -B "$build" -Wno-dev -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DMARLOWICK_BENCH=OFF \
-    -DMARLOWICK_FTPLIB_SOURCE="$source" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DMARLOWICK_BENCH=OFF \
+    -DMARLOWICK_FTPLIB_SOURCE="$ftplib" -DMARLOWICK_FMT_SOURCE="$fmt" >/dev/null
   cmake --build "$build" -j"$(nproc)"
   check_imports "$build/bin/marlowick.exe"
 }
