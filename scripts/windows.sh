@@ -15,7 +15,7 @@ sudo=""
 
 install_packages() {
   local packages=(cmake make dpkg-dev g++-mingw-w64-x86-64-posix libfmt-dev googletest
-    wine64 wine python3-pyftpdlib)
+    wine64 wine python3-pyftpdlib tmux)
   local missing=()
   for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -3,7 +3,8 @@
 # (pyftpdlib): a copy of marlowick.exe alone in a folder downloads a tree into a Windows path.
 # Checked: the files byte for byte, the console lines and their "\r\n" ends, the log file at its
 # Windows place under the Wine prefix, the three shortcut files beside the .exe, a response file
-# named by an absolute Windows path, and typed requests on redirected input.
+# named by an absolute Windows path, typed requests on redirected input, and on a terminal (a
+# real console under Wine) typed text, the title and Ctrl+C.
 # Usage (WINEPREFIX set and initialised): MARLOWICK_WINE=/usr/lib/wine/wine64 e2e.sh marlowick.exe
 set -euo pipefail
 exe=$1
@@ -137,8 +138,56 @@ check "typed: two tokens are a request" grep -qF 'host required but was not disc
 check "typed: request downloaded" grep -qF " 2 files saved to $dl3\\"$'\r' "$out"
 check "typed: a.txt arrived" cmp -s "$srv/a.txt" "$work/dl3/a.txt"
 
+# 4. On a terminal, which Wine turns into a real console: UTF-16 console reads and writes, the
+# console title, and Ctrl+C, which writes the missing shortcut files and leaves the program
+# running. tmux plays the terminal; every wait is bounded.
+if command -v tmux >/dev/null; then
+  app2=$work/app2
+  mkdir -p "$app2"
+  cp "$exe" "$app2/marlowick.exe"
+  session=marlowick-wine-$$
+  # A server of its own, apart from any other tmux on the machine.
+  tm() { tmux -L "$session" "$@"; }
+  screen() { tm capture-pane -p -t "$session" 2>/dev/null; }
+  wait_for() {  # wait_for TEXT: true once TEXT is on the screen, false after 20 seconds
+    local _
+    for _ in $(seq 200); do
+      screen | grep -qF -- "$1" && return 0
+      sleep 0.1
+    done
+    return 1
+  }
+  tm new-session -d -s "$session" -x 160 -y 40 \
+    "cd '$work' && '$wine' '$app2/marlowick.exe'; echo \"status=\$?\"; sleep 60"
+  check "terminal: banner and prompt" wait_for " Marlowick>"
+  check "terminal: console title" test "$(tm display -p -t "$session" '#{pane_title}')" = Marlowick
+  tm send-keys -t "$session" -l -- "--host=127.0.0.1 --username=user --password=secret \
+--local=$(winpath "$work") --passive=na$(printf '\xc3\xaf')ve"
+  tm send-keys -t "$session" Enter
+  check "terminal: typed non-ASCII text comes back unchanged" \
+    wait_for "Invalid passive value: na$(printf '\xc3\xaf')ve"
+  # Ctrl+C once the program waits at the prompt again (a key pressed while the console is not
+  # being read may be taken as input); pressed up to three times, as a user would.
+  wait_for "valid value is true or false"$'\n'" Marlowick>" || true
+  for _ in 1 2 3; do
+    sleep 0.5
+    tm send-keys -t "$session" C-c
+    for _ in $(seq 50); do [ -f "$app2/Command_Line_Ftp.url" ] && break; sleep 0.1; done
+    [ -f "$app2/Command_Line_Ftp.url" ] && break
+  done
+  check "terminal: Ctrl+C writes the shortcut files" test -f "$app2/Command_Line_Ftp.url"
+  tm send-keys -t "$session" -l version
+  tm send-keys -t "$session" Enter
+  check "terminal: still running after Ctrl+C" wait_for "Type help for the arguments, exit to leave."$'\n'" Marlowick>"
+  tm send-keys -t "$session" -l exit
+  tm send-keys -t "$session" Enter
+  check "terminal: exit word ends the program with status 0" wait_for "status=0"
+  screen >"$work/terminal.out" || true
+  tm kill-server 2>/dev/null || true
+fi
+
 if ((failures)); then
-  for name in recursive response typed; do
+  for name in recursive response typed terminal; do
     echo "--- $name.out" >&2
     cat -A "$work/$name.out" >&2 || true
   done
