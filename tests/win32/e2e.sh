@@ -118,8 +118,9 @@ check "only the program and its shortcuts beside it" \
   "Command_Line_Ftp.url How_to_Marlowick.url Marlowick_Home.url marlowick.exe "
 
 # 2. A response file named by an absolute Windows path; "/" in the local folder becomes "\".
+# Active mode: the server connects back to a port ftplib listens on through Winsock.
 printf '%s\r\n' --host=127.0.0.1 "--port=$port" --username=user --password=secret \
-  "--local=Z:${work}/dl2" '--include=*.txt' >"$work/job.txt"
+  "--local=Z:${work}/dl2" '--include=*.txt' --passive=false >"$work/job.txt"
 run response "@$(winpath "$work/job.txt")"
 dl2=$(winpath "$work/dl2")
 check "response: files-saved line with backslashes" has_line "$work/response.out" \
