@@ -12,6 +12,7 @@
 #include "marlowick/HelpPages.h"
 #include "marlowick/LocalFolders.h"
 #include "marlowick/Logger.h"
+#include "marlowick/SettingsSummary.h"
 #include "marlowick/Util.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -130,6 +131,21 @@ TEST(MarlowickWin32, ShortcutIconIsUrlDllInTheSystemFolder) {
     EXPECT_EQ(written.rfind("[DEFAULT]\r\nBASEURL=\r\n[InternetShortcut]\r\nURL=", 0), 0u) << name;
     EXPECT_NE(written.find("utm_source=shortcut"), std::string::npos) << name;
   }
+}
+
+TEST(MarlowickWin32, SettingsTableRowsEndWithCrLf) {
+  marlowick::Downloader job;
+  job.host = "ftp.example.org";
+  job.local = "C:\\dl\\";
+  std::string table = marlowick::settingsTable(job);
+  EXPECT_EQ(table.rfind(" host        : ftp.example.org\r\n port        : 21\r\n", 0), 0u) << table;
+  EXPECT_NE(table.find(" local       : C:\\dl\\\r\n"), std::string::npos) << table;
+  ASSERT_GE(table.size(), 5u);
+  EXPECT_EQ(table.substr(table.size() - 5), "0\r\n\r\n");
+  std::size_t bare = 0;
+  for (std::size_t i = 0; i < table.size(); ++i)
+    bare += table[i] == '\n' && (i == 0 || table[i - 1] != '\r');
+  EXPECT_EQ(bare, 0u);
 }
 
 TEST(MarlowickWin32, LogAndShortcutsInFoldersWithNonAsciiNames) {
