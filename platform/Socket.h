@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // The few socket calls made next to ftplib, which keeps each socket as an int (on Windows the
 // value of the SOCKET handle) and talks to the system's sockets itself.
@@ -22,6 +23,13 @@ bool socketWriteAll(int socket, const char* data, std::size_t length);
 
 /// Reads what is there, waiting for at least one byte; 0 at the end of the stream, -1 on error.
 long socketReadSome(int socket, char* buffer, std::size_t capacity);
+
+/// Opens a TCP connection to the IPv4 address whose four bytes are `address` (most significant
+/// first) and `port`. The socket, or -1 with the system's message in `error`.
+int connectTcp4(const unsigned char (&address)[4], int port, std::string* error = nullptr);
+
+/// Ends both directions of `socket` and closes it.
+void closeSocket(int socket);
 
 /// ftplib closes "socket" 0 when an active-mode data connection is not made (it clears the
 /// listening socket's number to 0 and closes that number again later). Where socket numbers

@@ -1,12 +1,17 @@
 #include "platform/Socket.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/Files.h"
 
 namespace platform {
 namespace {
@@ -63,6 +68,31 @@ long socketReadSome(int socket, char* buffer, std::size_t capacity) {
     if (got >= 0) return static_cast<long>(got);
     if (errno != EINTR && errno != EAGAIN) return -1;
   }
+}
+
+int connectTcp4(const unsigned char (&address)[4], int port, std::string* error) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) {
+    if (error) *error = errorText(errno);
+    return -1;
+  }
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<std::uint16_t>(port));
+  std::memcpy(&peer.sin_addr, address, sizeof address);
+  while (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    if (errno == EINTR) continue;
+    if (error) *error = errorText(errno);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void closeSocket(int socket) {
+  if (socket < 0) return;
+  ::shutdown(socket, SHUT_RDWR);
+  ::close(socket);
 }
 
 StandardInputGuard::StandardInputGuard() {

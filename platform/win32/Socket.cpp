@@ -2,6 +2,10 @@
 
 #include <winsock2.h>
 
+#include <cstring>
+
+#include "platform/win32/Wide.h"
+
 namespace platform {
 namespace {
 
@@ -53,6 +57,31 @@ long socketReadSome(int socket, char* buffer, std::size_t capacity) {
     if (got != SOCKET_ERROR) return got;
     if (::WSAGetLastError() != WSAEINTR) return -1;
   }
+}
+
+int connectTcp4(const unsigned char (&address)[4], int port, std::string* error) {
+  SOCKET handle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (handle == INVALID_SOCKET) {
+    if (error) *error = win32::systemMessage(static_cast<DWORD>(::WSAGetLastError()));
+    return -1;
+  }
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = ::htons(static_cast<u_short>(port));
+  std::memcpy(&peer.sin_addr, address, sizeof address);
+  if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == SOCKET_ERROR) {
+    if (error) *error = win32::systemMessage(static_cast<DWORD>(::WSAGetLastError()));
+    ::closesocket(handle);
+    return -1;
+  }
+  // As ftplib keeps them: the handle's value in an int.
+  return static_cast<int>(handle);
+}
+
+void closeSocket(int socket) {
+  if (socket < 0) return;
+  ::shutdown(handleOf(socket), SD_BOTH);
+  ::closesocket(handleOf(socket));
 }
 
 // Socket handles and the C runtime's descriptors are separate spaces on Windows: ftplib's

@@ -13,6 +13,14 @@
 
 struct NetBuf;
 
+namespace platform {
+class OutputFile;
+}
+
+namespace kestrelkit::net::ftp::detail {
+class ControlChannel;
+}
+
 namespace kestrelkit::net::ftp {
 
 /// Told, while `get` moves a file's data, how many bytes have reached the local file so far.
@@ -93,10 +101,14 @@ class FtpLib {
   NetBuf* handle_ = nullptr;
   std::string systemType_;
   TransferObserver observer_;
-  /// The data buffer of `get`, made at the first transfer and kept for the next ones.
-  std::unique_ptr<char[]> transferBuffer_;
 
  private:
+  bool getPassive(detail::ControlChannel& channel, platform::OutputFile& file,
+                  const std::string& localPath, const std::string& remotePath, char mode);
+  char* transferBuffer();
+
+  /// The data buffer of `get`, made at the first transfer and kept for the next ones.
+  std::unique_ptr<char[]> transferBuffer_;
   /// One LIST of `path` as given.
   bool listPath(const std::string& path, std::vector<FtpFileInfo>& out);
 };

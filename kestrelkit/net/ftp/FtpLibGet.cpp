@@ -4,6 +4,9 @@
 // buffer on lines longer than 8 KiB.
 #include <ftplib.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
@@ -12,6 +15,7 @@
 #include "kestrelkit/net/ftp/FtpLibNetBuf.h"
 #include "kestrelkit/net/ftp/FtpLibSocket.h"
 #include "platform/Files.h"
+#include "platform/Socket.h"
 
 namespace kestrelkit::net::ftp {
 namespace {
@@ -82,7 +86,126 @@ bool receive(const Transfer& transfer, platform::OutputFile& file, std::string& 
   return !filter.holdsCr() || file.write("\r", 1, &failure);
 }
 
+/// The address and port of a "227" reply, read as ftplib reads them (the six numbers after the
+/// first "("), but refused unless all six are there and each fits a byte.
+bool passiveAddress(const char* reply, unsigned char (&address)[4], int& port) {
+  const char* open = reply == nullptr ? nullptr : std::strchr(reply, '(');
+  if (open == nullptr) return false;
+  unsigned int v[6] = {};
+  if (std::sscanf(open + 1, "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6) {
+    return false;
+  }
+  for (unsigned int part : v) {
+    if (part > 255) return false;
+  }
+  for (int i = 0; i < 4; ++i) address[i] = static_cast<unsigned char>(v[i]);
+  port = static_cast<int>(v[4] * 256 + v[5]);
+  return true;
+}
+
+/// A data connection of our own, closed on every way out.
+class DataSocket {
+ public:
+  explicit DataSocket(int socket) : socket_(socket) {}
+  ~DataSocket() { close(); }
+  DataSocket(const DataSocket&) = delete;
+  DataSocket& operator=(const DataSocket&) = delete;
+
+  int get() const { return socket_; }
+  void close() {
+    platform::closeSocket(socket_);
+    socket_ = -1;
+  }
+
+ private:
+  int socket_;
+};
+
+/// The reply buffer of the control connection `handle`, which FtpLastResponse reads.
+std::string replyOf(NetBuf* handle) {
+  const char* reply = FtpLastResponse(handle);
+  return reply == nullptr ? std::string() : std::string(reply);
+}
+
+void restoreReply(NetBuf* handle, const std::string& text) {
+  char* reply = FtpLastResponse(handle);
+  if (reply == nullptr) return;
+  const std::size_t length = std::min(text.size(), detail::kResponseSize - 1);
+  std::memcpy(reply, text.data(), length);
+  reply[length] = '\0';
+}
+
+/// Removes the local file of a retrieval that never started, as ftplib does.
+void abandon(platform::OutputFile& file, const std::string& localPath) {
+  file.close();
+  platform::deleteFile(localPath);
+}
+
+// ftplib refuses a RETR line that would not fit its 1,024-byte command buffer.
+bool fitsRetrieveCommand(const std::string& remotePath) {
+  return remotePath.size() + 6 < detail::kResponseSize;
+}
+
 }  // namespace
+
+/// A passive-mode retrieval with "TYPE" and "PASV" sent together: the server answers them in
+/// order, so both replies come back after one round trip instead of two. Otherwise the commands,
+/// their order, the replies relied on and what is left as the last response are those of
+/// ftplib's FtpAccess and FtpClose.
+bool FtpLib::getPassive(detail::ControlChannel& channel, platform::OutputFile& file,
+                        const std::string& localPath, const std::string& remotePath, char mode) {
+  if (!channel.send(std::string("TYPE ") + mode + "\r\nPASV\r\n")) {
+    abandon(file, localPath);
+    return false;
+  }
+  if (!channel.readReply('2')) {
+    // ftplib would have stopped before "PASV": its reply is read to stay in step, and the
+    // refusal of "TYPE" stays the last response.
+    const std::string refusal = replyOf(handle_);
+    channel.readReply('2');
+    restoreReply(handle_, refusal);
+    abandon(file, localPath);
+    return false;
+  }
+  unsigned char address[4] = {};
+  int port = 0;
+  if (!channel.readReply('2') || !passiveAddress(FtpLastResponse(handle_), address, port)) {
+    abandon(file, localPath);
+    return false;
+  }
+  DataSocket data(platform::connectTcp4(address, port));
+  if (data.get() < 0) {
+    abandon(file, localPath);
+    return false;
+  }
+  if (!channel.exchange("RETR " + remotePath, '1')) {
+    data.close();
+    // As ftplib's FtpClose of the unused data connection: unless the refusal was a 4xx or 5xx
+    // reply, a final reply follows.
+    const std::string refusal = replyOf(handle_);
+    if (refusal.empty() || (refusal[0] != '4' && refusal[0] != '5')) channel.readReply('2');
+    abandon(file, localPath);
+    return false;
+  }
+  std::string failure;
+  bool stored =
+      receive({data.get(), mode == FTPLIB_ASCII, transferBuffer(), observer_}, file, failure);
+  stored = file.close(stored ? &failure : nullptr) && stored;
+  data.close();
+  const bool completed = channel.readReply('2');
+  if (!stored) {
+    detail::noteLocalFailure(handle_, failure);
+    return false;
+  }
+  return completed;
+}
+
+char* FtpLib::transferBuffer() {
+  if (!transferBuffer_) {
+    transferBuffer_ = std::make_unique_for_overwrite<char[]>(kTransferBufferSize);
+  }
+  return transferBuffer_.get();
+}
 
 void FtpLib::setTransferObserver(TransferObserver observer) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -102,6 +225,10 @@ bool FtpLib::get(const std::string& localPath, const std::string& remotePath, ch
     detail::noteLocalFailure(handle_, failure);
     return false;
   }
+  detail::ControlChannel channel(handle_);
+  if (channel.valid() && channel.passive() && fitsRetrieveCommand(remotePath)) {
+    return getPassive(channel, file, localPath, remotePath, mode);
+  }
   detail::StandardInputGuard keepInput;
   NetBuf* data = nullptr;
   if (FtpAccess(remotePath.c_str(), FTPLIB_FILE_READ, mode, handle_, &data) <= 0) {
@@ -117,10 +244,7 @@ bool FtpLib::get(const std::string& localPath, const std::string& remotePath, ch
     detail::noteLocalFailure(handle_, "get: " + failure);
     return false;
   }
-  if (!transferBuffer_)
-    transferBuffer_ = std::make_unique_for_overwrite<char[]>(kTransferBufferSize);
-  bool stored =
-      receive({socket, mode == FTPLIB_ASCII, transferBuffer_.get(), observer_}, file, failure);
+  bool stored = receive({socket, mode == FTPLIB_ASCII, transferBuffer(), observer_}, file, failure);
   stored = file.close(stored ? &failure : nullptr) && stored;
   // Reads the server's final reply; a local failure then replaces it as the reason.
   connection.close();

@@ -74,6 +74,7 @@ constexpr std::size_t kBuf = offsetof(NetBufMirror, buf);
 constexpr std::size_t kDir = offsetof(NetBufMirror, dir);
 constexpr std::size_t kCtrl = offsetof(NetBufMirror, ctrl);
 constexpr std::size_t kData = offsetof(NetBufMirror, data);
+constexpr std::size_t kCmode = offsetof(NetBufMirror, cmode);
 constexpr std::size_t kResponse = offsetof(NetBufMirror, response);
 
 std::uintptr_t address(const void* pointer) { return reinterpret_cast<std::uintptr_t>(pointer); }
@@ -140,7 +141,16 @@ bool ControlChannel::exchange(const std::string& command, char expected) {
   return readReply(expected);
 }
 
+bool ControlChannel::send(const std::string& lines) {
+  return valid() && writeAll(socket_, lines.data(), lines.size());
+}
+
+bool ControlChannel::passive() const {
+  return valid() && field<int>(handle_, kCmode) == FTPLIB_PASSIVE;
+}
+
 bool ControlChannel::readReply(char expected) {
+  if (!valid()) return false;
   if (!readLine()) return false;
   if (std::strlen(response_) >= 4 && response_[3] == '-') {
     char match[4] = {response_[0], response_[1], response_[2], ' '};

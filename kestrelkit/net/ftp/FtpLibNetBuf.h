@@ -31,10 +31,15 @@ class ControlChannel {
   /// into the library's reply buffer, so FtpLastResponse returns it. True when the reply's first
   /// byte is `expected`. Only on a valid channel.
   bool exchange(const std::string& command, char expected);
+  /// Writes `lines` as they are (each already ending in CR LF), for commands sent together.
+  bool send(const std::string& lines);
+  /// Reads one reply as `exchange` does; true when its first byte is `expected`.
+  bool readReply(char expected);
+  /// True when the connection opens data connections in passive mode (ftplib's PASV).
+  bool passive() const;
 
  private:
   bool readLine();
-  bool readReply(char expected);
   bool fill();
 
   NetBuf* handle_;

@@ -130,6 +130,42 @@ TEST_F(FtpLibGetTest, RefusedRetrievalLeavesNoFile) {
   EXPECT_EQ(::access(local.c_str(), F_OK), -1);
 }
 
+// In passive mode "TYPE" and "PASV" go out together; whatever is refused, the failure and the
+// last response are ftplib's, and the replies stay in step for the next command.
+TEST_F(FtpLibGetTest, RefusalsOnTheWayToTheDataKeepTheRepliesInStep) {
+  struct Case {
+    const char* command;
+    const char* reply;
+    std::string lastResponse;
+  };
+  const Case cases[] = {
+      {"TYPE", "504 Type not supported.", "504 Type not supported.\n"},
+      {"PASV", "425 Cannot open a passive listener.", "425 Cannot open a passive listener.\n"},
+      {"PASV", "227 Entering Passive Mode.", "227 Entering Passive Mode.\n"},
+      {"PASV", "227 Entering Passive Mode (127,0,0,1,300,1).",
+       "227 Entering Passive Mode (127,0,0,1,300,1).\n"},
+      {"PASV", "227-Two lines\n227 Entering Passive Mode (1,2,3).",
+       "227 Entering Passive Mode (1,2,3).\n"},
+      // Not a preliminary reply, and not a refusal either: a final reply follows, as ftplib reads.
+      {"RETR f", "226 Nothing to send.\n226 Really.", "226 Really.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    FakeFtpServer server;
+    server.setFile("f", "data");
+    server.setReply(c.command, c.reply);
+    FtpLib connection;
+    ASSERT_TRUE(connection.connect(FakeFtpServer::host(), server.port()));
+    ASSERT_TRUE(connection.login("user", "secret"));
+    const std::string local = folder.file("f");
+    EXPECT_FALSE(connection.get(local, "f", 'I'));
+    EXPECT_EQ(connection.lastResponse(), c.lastResponse);
+    EXPECT_EQ(::access(local.c_str(), F_OK), -1) << "nothing was received";
+    EXPECT_TRUE(connection.sendCommand("NOOP", '2'));
+    EXPECT_EQ(connection.lastResponse(), "200 OK.\n");
+  }
+}
+
 TEST_F(FtpLibGetTest, ObserverHearsTheGrowingCount) {
   FakeTransfer transfer;
   transfer.data = randomBytes(300000, 3);
