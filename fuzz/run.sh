@@ -11,9 +11,8 @@ cp -n fuzz/corpus/* "$out/corpus/" 2>/dev/null || true
 clang++ -std=c++20 -O1 -g -I. -I/usr/include \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
   fuzz/listparser_fuzz.cpp \
-  kestrelkit/net/ftp/ListParser.cpp kestrelkit/net/ftp/FtpLib.cpp kestrelkit/net/ftp/FtpLibList.cpp \
-  kestrelkit/net/ftp/FtpLibNetBuf.cpp kestrelkit/net/ftp/FtpLibSocket.cpp platform/posix/Socket.cpp \
-  platform/posix/Clock.cpp \
+  kestrelkit/net/ftp/ListParser.cpp kestrelkit/net/ftp/FtpLib*.cpp \
+  platform/posix/Socket.cpp platform/posix/Clock.cpp platform/posix/Files.cpp \
   /usr/lib/x86_64-linux-gnu/libftp.a -o "$out/listparser_fuzz"
 
 "$out/listparser_fuzz" -max_total_time="$seconds" -max_len=512 -timeout=10 \
