@@ -13,7 +13,7 @@ mkdir -p "$demo/server/docs/guides" "$demo/server/images" "$demo/server/empty" "
 printf 'Welcome to the Marlowick demo.\n' >"$demo/server/README.txt"
 printf 'Release notes\n' >"$demo/server/docs/notes.txt"
 printf 'How to get started\n' >"$demo/server/docs/guides/start here.txt"
-printf 'caf\xc3\xa9 au lait\n' >"$demo/server/docs/caf\xc3\xa9.txt"
+printf 'caf\xc3\xa9 au lait\n' >"$demo/server/docs/"$'caf\xc3\xa9.txt'
 head -c 300000 /dev/urandom >"$demo/server/images/photo.bin"
 : >"$demo/server/empty.dat"
 
