@@ -71,6 +71,22 @@ TEST_F(FtpLibGetTest, BinaryCopiesAreExactWhereverTheReadsEnd) {
   }
 }
 
+// Active mode keeps ftplib's own way to the data: TYPE, PORT and RETR one after the other.
+TEST_F(FtpLibGetTest, ActiveModeCopiesAreExactToo) {
+  FakeTransfer transfer;
+  transfer.data = randomBytes((std::size_t{2} << 20) + 1, 5);
+  server.setFile("a.bin", transfer);
+  ASSERT_TRUE(connection.setActiveMode());
+  const std::size_t before = server.commands().size();
+  ASSERT_TRUE(connection.get(folder.file("a.bin"), "a.bin", 'I'));
+  EXPECT_TRUE(readFile(folder.file("a.bin")) == transfer.data) << "copy differs";
+  const Lines all = server.commands();
+  ASSERT_EQ(all.size() - before, 3u);
+  EXPECT_EQ(all[before], "TYPE I");
+  EXPECT_EQ(all[before + 1].rfind("PORT 127,0,0,1,", 0), 0u);
+  EXPECT_EQ(all[before + 2], "RETR a.bin");
+}
+
 TEST_F(FtpLibGetTest, TextModeTurnsCrLfIntoLfAndNothingElse) {
   const std::string longLine(100 * 1024, 'x');
   struct Case {
