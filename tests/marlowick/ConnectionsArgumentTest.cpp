@@ -2,6 +2,8 @@
 // its line of the help text.
 #include <gtest/gtest.h>
 
+#include "tests/marlowick/ApplyArgumentsSupport.h"
+
 #include "marlowick/Config.h"
 #include "marlowick/Downloader.h"
 #include "marlowick/Downloading.h"
@@ -13,23 +15,8 @@ namespace {
 using marlowick::Downloader;
 using Tokens = std::vector<std::string>;
 
-struct Applied {
-  bool accepted = false;
-  Downloader job;
-  std::string console;
-};
-
-Applied apply(const Tokens& tokens) {
-  marlowick::Downloading app({"marlowick"});
-  util::Arguments arguments;
-  marlowick::declareRequestArguments(arguments);
-  arguments.parse(tokens);
-  Applied result;
-  testing::internal::CaptureStdout();
-  result.accepted = app.applyArguments(result.job, arguments);
-  result.console = testing::internal::GetCapturedStdout();
-  return result;
-}
+using marlowick_test::Applied;
+using marlowick_test::apply;
 
 TEST(ConnectionsArgument, ValuesTable) {
   struct Case {

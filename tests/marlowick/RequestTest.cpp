@@ -2,6 +2,8 @@
 // into the job's fields.
 #include <gtest/gtest.h>
 
+#include "tests/marlowick/ApplyArgumentsSupport.h"
+
 #include <functional>
 
 #include "marlowick/Downloader.h"
@@ -15,23 +17,8 @@ using marlowick::Downloader;
 using testing_support::TempDir;
 using Tokens = std::vector<std::string>;
 
-struct Applied {
-  bool accepted = false;
-  Downloader job;
-  std::string console;
-};
-
-Applied apply(const Tokens& tokens) {
-  marlowick::Downloading app({"marlowick"});
-  util::Arguments arguments;
-  marlowick::declareRequestArguments(arguments);
-  arguments.parse(tokens);
-  Applied result;
-  testing::internal::CaptureStdout();
-  result.accepted = app.applyArguments(result.job, arguments);
-  result.console = testing::internal::GetCapturedStdout();
-  return result;
-}
+using marlowick_test::Applied;
+using marlowick_test::apply;
 
 constexpr std::uint64_t kNoSize = Downloader::kNoSize;
 constexpr std::int64_t kOff = Downloader::kOff;
