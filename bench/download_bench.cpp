@@ -122,7 +122,7 @@ void BM_Scan100000Entries(benchmark::State& state) {
     job.recurse = true;
     job.scanRemote("", ftp);
     selected = job.files.size();
-    benchmark::DoNotOptimize(job.files.data());
+    benchmark::DoNotOptimize(&job.files);
   }
   state.counters["files"] = static_cast<double>(selected);
   state.counters["peakKiB_before"] = static_cast<double>(before);

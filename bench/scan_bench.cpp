@@ -29,10 +29,10 @@ class MemoryFtp : public FtpLib {
  public:
   std::map<std::string, std::vector<FtpFileInfo>> listings;
 
-  bool list(const std::string& path, std::vector<FtpFileInfo>& out) override {
+  bool listEach(const std::string& path, const kestrelkit::net::ftp::FtpListSink& take) override {
     auto found = listings.find(path);
     if (found == listings.end()) return false;
-    out = found->second;
+    for (FtpFileInfo record : found->second) take(std::move(record));
     return true;
   }
 };

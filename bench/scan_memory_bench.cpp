@@ -44,7 +44,7 @@ int serverPort() {
 }
 
 // What the records take: each record, and the heap behind its texts when they do not fit inside.
-std::size_t recordBytes(const std::vector<kestrelkit::net::ftp::FtpFileInfo>& records) {
+std::size_t recordBytes(const kestrelkit::net::ftp::FtpFileList& records) {
   std::size_t bytes = 0;
   for (const auto& record : records) {
     bytes += sizeof record;
@@ -55,7 +55,7 @@ std::size_t recordBytes(const std::vector<kestrelkit::net::ftp::FtpFileInfo>& re
   return bytes;
 }
 
-using Files = std::vector<kestrelkit::net::ftp::FtpFileInfo>;
+using Files = kestrelkit::net::ftp::FtpFileList;
 
 // Scans many/ (recursively) with `scan`, which leaves the selected records in its argument, and
 // reports the heap it took at its peak and what stays.

@@ -58,7 +58,7 @@ class Downloader {
   std::string remote;
   std::string local;
   bool passive = true;
-  std::vector<kestrelkit::net::ftp::FtpFileInfo> files;
+  kestrelkit::net::ftp::FtpFileList files;
   std::uint32_t savedCount = 0;
   bool recurse = false;
   bool overwrite = true;

@@ -282,7 +282,12 @@ TEST(DownloaderConnections, FetchingStartsWhileTheScanGoesOn) {
   testing_support::FakeTransfer slow;
   slow.data = fileLine("x.bin", 1);
   slow.pauseAt = {0};
-  slow.pause = std::chrono::milliseconds(1500);
+  // The listing of slow/ holds until a.bin has been asked for, or 10 s have passed.
+  slow.pause = std::chrono::seconds(10);
+  slow.resumeWhen = [&server] {
+    const Lines fetches = server.commandsWithVerb("RETR");
+    return std::find(fetches.begin(), fetches.end(), "RETR a.bin") != fetches.end();
+  };
   server.setListing("slow", slow);
   server.setListing("later", fileLine("y.bin", 1));
   server.setFile("a.bin", "aaa");

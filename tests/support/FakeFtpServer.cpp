@@ -78,6 +78,17 @@ void closeAbortively(int fd) {
   ::close(fd);
 }
 
+void pauseFor(const FakeTransfer& script) {
+  const auto end = std::chrono::steady_clock::now() + script.pause;
+  if (!script.resumeWhen) {
+    std::this_thread::sleep_until(end);
+    return;
+  }
+  while (!script.resumeWhen() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 }  // namespace
 
 struct FakeFtpServer::Session {
@@ -403,7 +414,7 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
     connected = sendAll(data, script->data.substr(sent, stop - sent));
     if (!connected) break;
     sent = stop;
-    std::this_thread::sleep_for(script->pause);
+    pauseFor(*script);
   }
   if (connected) sendAll(data, script->data.substr(sent, limit - sent));
   if (script->dropAfter && script->resetOnDrop) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,9 @@ struct FakeTransfer {
   /// offset equal to dropAfter), so that the client's reads end exactly there.
   std::vector<std::size_t> pauseAt;
   std::chrono::milliseconds pause{100};
+  /// When set, a pause ends as soon as this holds (asked every few milliseconds), at the latest
+  /// after `pause`: a test can hold a transfer until the client has done something else.
+  std::function<bool()> resumeWhen;
   /// The reply after the data; the empty text sends none.
   std::string finalReply = "226 Transfer complete.";
   /// After the data (and the final reply, if any), close the control connection.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 
@@ -55,5 +56,10 @@ struct FtpFileInfo {
 
   bool operator==(const FtpFileInfo&) const = default;
 };
+
+/// A list of records, as the scan collects them: it grows without moving the records it holds
+/// and frees its front as records are taken from it, so a folder of many entries is not held
+/// twice on its way from the listing to the selection.
+using FtpFileList = std::deque<FtpFileInfo>;
 
 }  // namespace kestrelkit::net::ftp

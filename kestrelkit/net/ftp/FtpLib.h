@@ -26,6 +26,9 @@ namespace kestrelkit::net::ftp {
 /// Told, while `get` moves a file's data, how many bytes have reached the local file so far.
 using TransferObserver = std::function<void(std::uint64_t received)>;
 
+/// Takes the records of a listing one at a time (see `FtpLib::listEach`).
+using FtpListSink = std::function<void(FtpFileInfo&& record)>;
+
 /// One FTP control connection over ftplib. Every operation returns a success flag (or a text),
 /// never throws and never prints; the reason of a failure is left in `lastResponse`. Every
 /// operation except `isWindows` holds the object's re-entrant lock for its whole duration.
@@ -73,6 +76,10 @@ class FtpLib {
   /// Reads the LIST reply of `path` into `out`, in server order; rejected lines are dropped.
   /// False (with `out` empty) when the listing could not be started.
   virtual bool list(const std::string& path, std::vector<FtpFileInfo>& out);
+  /// Hands the records of the LIST reply of `path` to `take` one by one as they arrive, in
+  /// server order, so that a huge folder is never held twice. False when the listing failed:
+  /// the records handed over so far, if any, are then void and the caller drops them.
+  virtual bool listEach(const std::string& path, const FtpListSink& take);
   virtual bool rename(const std::string& from, const std::string& to);
   /// The server's last reply line with its line end; empty without a connection.
   virtual std::string lastResponse();
@@ -110,7 +117,7 @@ class FtpLib {
   /// The data buffer of `get`, made at the first transfer and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;
   /// One LIST of `path` as given.
-  bool listPath(const std::string& path, std::vector<FtpFileInfo>& out);
+  bool listPath(const std::string& path, const FtpListSink& take);
 };
 
 }  // namespace kestrelkit::net::ftp

@@ -111,26 +111,33 @@ FtpFileInfo FtpLib::toFileInfo(std::string_view line) {
 }
 
 bool FtpLib::list(const std::string& path, std::vector<FtpFileInfo>& out) {
+  out.clear();
+  const bool listed = listEach(path, [&out](FtpFileInfo&& record) { out.push_back(std::move(record)); });
+  if (!listed) out.clear();
+  return listed;
+}
+
+bool FtpLib::listEach(const std::string& path, const FtpListSink& take) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   // Servers read a LIST argument that begins with "-" as options of ls, and some split it at
   // blanks, so such a folder's files would silently go missing. That folder is listed from
   // inside instead, and the connection goes back to where it was.
   const bool misread = !path.empty() && (path[0] == '-' || path.find(' ') != std::string::npos);
   std::string back;
-  if (!misread || handle_ == nullptr || !pwd(back) || back.empty()) return listPath(path, out);
-  out.clear();
+  if (!misread || handle_ == nullptr || !pwd(back) || back.empty()) return listPath(path, take);
   if (!chdir(path)) return false;
-  const bool listed = listPath(std::string(), out);
-  if (!chdir(back)) {
-    // Every later relative path would be wrong: drop this listing rather than mislead.
-    out.clear();
-    return false;
+  bool listed = false;
+  try {
+    listed = listPath(std::string(), take);
+  } catch (...) {
+    chdir(back);  // a failure of the taker must not leave the connection elsewhere
+    throw;
   }
-  return listed;
+  // Every later relative path would be wrong without the way back: the listing is void then.
+  return chdir(back) && listed;
 }
 
-bool FtpLib::listPath(const std::string& path, std::vector<FtpFileInfo>& out) {
-  out.clear();
+bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
   if (handle_ == nullptr ||
       path.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {
     return false;
@@ -153,7 +160,7 @@ bool FtpLib::listPath(const std::string& path, std::vector<FtpFileInfo>& out) {
   std::string_view line;
   while (reader.next(line)) {
     FtpFileInfo info = toFileInfo(line);
-    if (!info.name.empty()) out.push_back(std::move(info));
+    if (!info.name.empty()) take(std::move(info));
   }
   return true;
 }

@@ -10,12 +10,12 @@
 
 namespace kestrelkit::net::ftp {
 
-/// One open folder of the walk: its path relative to the connection's current folder, its
-/// listing and the next record to look at.
+/// One open folder of the walk: its path relative to the connection's current folder and the
+/// records of its listing not yet looked at. Each record leaves the listing as it is looked at,
+/// so a folder's records are held once, in the listing or among the results.
 struct FtpScan::Level {
   std::string path;
-  std::vector<FtpFileInfo> entries;
-  std::size_t next = 0;
+  FtpFileList entries;
 };
 
 namespace {
@@ -95,10 +95,11 @@ void FtpScan::walk(const std::string& startPath, bool recurseInto) {
 }
 
 void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
-  Level level{std::move(folderPath), {}, 0};
+  Level level{std::move(folderPath), {}};
   try {
-    // A refused listing leaves the records empty: the folder counts as empty, not as a failure.
-    ftp.list(level.path, level.entries);
+    // A refused listing counts as an empty folder, not as a failure.
+    auto keep = [&level](FtpFileInfo&& record) { level.entries.push_back(std::move(record)); };
+    if (!ftp.listEach(level.path, keep)) level.entries.clear();
   } catch (const std::exception& failure) {
     errorList_.push_back(failure.what());
     return;
@@ -109,8 +110,9 @@ void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
 /// Handles the next record of the innermost open folder; false when that folder is done.
 bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
   Level& level = levels.back();
-  if (level.next == level.entries.size() || limitReached()) return false;
-  FtpFileInfo entry = std::move(level.entries[level.next++]);
+  if (level.entries.empty() || limitReached()) return false;
+  FtpFileInfo entry = std::move(level.entries.front());
+  level.entries.pop_front();
   if (entry.type != FtpFileType::file && entry.type != FtpFileType::folder) return true;
 
   std::replace(entry.name.begin(), entry.name.end(), '\\', '/');

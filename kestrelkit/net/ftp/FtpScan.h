@@ -31,10 +31,10 @@ class FtpScan {
   virtual ~FtpScan() = default;
 
   virtual const std::vector<std::string>& errors() const { return errorList_; }
-  virtual const std::vector<FtpFileInfo>& files() const { return fileList_; }
+  virtual const FtpFileList& files() const { return fileList_; }
   /// Moves the selected files out, leaving `files` empty: the caller keeps the only copy.
-  std::vector<FtpFileInfo> takeFiles() {
-    std::vector<FtpFileInfo> taken;
+  FtpFileList takeFiles() {
+    FtpFileList taken;
     taken.swap(fileList_);
     return taken;
   }
@@ -77,7 +77,7 @@ class FtpScan {
   bool limitReached() const;
   bool accepts(const FtpFileInfo& file) const;
 
-  std::vector<FtpFileInfo> fileList_;
+  FtpFileList fileList_;
   std::vector<std::string> errorList_;
   std::vector<FtpFileInfo> folderList_;
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
@@ -332,6 +333,25 @@ TEST_F(FtpLibTest, FoldersServersWouldMisreadAreListedFromInside) {
   std::vector<FtpFileInfo> records;
   connection.list("x-y", records);
   EXPECT_EQ(server.commandsWithVerb("LIST").back(), "LIST x-y");
+}
+
+// The scan takes records as they arrive; a taker that gives up mid-listing must not leave the
+// connection inside a folder entered for the listing, or every later relative path is wrong.
+TEST_F(FtpLibTest, ATakerThatGivesUpInsideAMisreadFolderLeavesTheConnectionWhereItWas) {
+  server.setListing("", std::string(kReadme) + "\r\n" + kReadme + "\r\n");
+  FtpLib connection;
+  logIn(connection);
+  int taken = 0;
+  auto takeOne = [&taken](FtpFileInfo&&) {
+    if (++taken == 1) throw std::runtime_error("no room");
+  };
+  EXPECT_THROW(connection.listEach("-dash", takeOne), std::runtime_error);
+  EXPECT_EQ(taken, 1);
+  EXPECT_EQ(server.commandsWithVerb("CWD"), (Lines{"CWD -dash", "CWD /"}));
+  // The connection is still in step for the next command.
+  std::vector<FtpFileInfo> records;
+  EXPECT_TRUE(connection.list("", records));
+  EXPECT_EQ(records.size(), 2u);
 }
 
 TEST_F(FtpLibTest, AMisreadFolderThatCannotBeEnteredGivesFalse) {

@@ -40,21 +40,21 @@ class ListingFtp : public FtpLib {
   std::set<std::string> broken;
   std::vector<std::string> listed;
 
-  bool list(const std::string& path, std::vector<FtpFileInfo>& out) override {
+  bool listEach(const std::string& path, const FtpListSink& take) override {
     listed.push_back(path);
     if (broken.count(path)) throw std::runtime_error("listing " + path + " broke");
     auto found = listings.find(path);
-    if (found != listings.end()) {
-      out = found->second;
-      return true;
+    if (found == listings.end() && !generate) return false;
+    for (FtpFileInfo record : found != listings.end() ? found->second : generate(path)) {
+      take(std::move(record));
     }
-    if (!generate) return false;
-    out = generate(path);
     return true;
   }
 };
 
-inline std::vector<std::string> namesOf(const std::vector<FtpFileInfo>& records) {
+/// The names of the files or of the folders a scan met, in order.
+template <typename Records>
+std::vector<std::string> namesOf(const Records& records) {
   std::vector<std::string> names;
   for (const FtpFileInfo& record : records) names.push_back(record.name);
   return names;

@@ -16,7 +16,8 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-std::vector<std::string> sortedNames(const std::vector<FtpFileInfo>& records) {
+template <typename Records>
+std::vector<std::string> sortedNames(const Records& records) {
   std::vector<std::string> names = scantest::namesOf(records);
   std::sort(names.begin(), names.end());
   return names;
