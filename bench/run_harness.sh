@@ -3,6 +3,7 @@
 # vsftpd on 127.0.0.1) with marlowick as one more row, for the profiles that matter here:
 #
 #   small    2,001 small files on one connection (the default)
+#   small2   the same with --connections=2
 #   small4   the same with --connections=4
 #   small8   the same with --connections=8
 #   big      two big files (1 GiB and 300 MiB)
@@ -35,10 +36,11 @@ mkdir -p "$results"
 for profile in "${profiles[@]}"; do
   case $profile in
     small) tree=small args="" ;;
+    small2) tree=small args="--connections=2" ;;
     small4) tree=small args="--connections=4" ;;
     small8) tree=small args="--connections=8" ;;
     big) tree=big args="" ;;
-    *) echo "unknown profile $profile (small|small4|small8|big)" >&2; exit 2 ;;
+    *) echo "unknown profile $profile (small|small2|small4|small8|big)" >&2; exit 2 ;;
   esac
   echo "== $profile: marlowick $args" >&2
   MARLOWICK="$bin/marlowick" MARLOWICK_ARGS="$args" RESULTS_DIR="$results/$profile" \

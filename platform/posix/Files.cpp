@@ -117,13 +117,21 @@ OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::open(const std::string& path, std::string* error) {
   close();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Emptied only when there is something in it: ext4 takes the truncation of an existing file
+  // for a replacement in progress and writes the new content out to disk when it is closed,
+  // which makes every transfer into a freshly made, empty file wait for the disk.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
     setError(error, lastErrorText());
     return false;
   }
   handle_ = fd;
-  return true;
+  struct stat facts {};
+  if (::fstat(fd, &facts) == 0 && (!S_ISREG(facts.st_mode) || facts.st_size == 0)) return true;
+  if (::ftruncate(fd, 0) == 0) return true;
+  setError(error, lastErrorText());
+  close();
+  return false;
 }
 
 bool OutputFile::write(const char* data, std::size_t length, std::string* error) {

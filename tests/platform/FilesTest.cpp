@@ -74,4 +74,33 @@ TEST(Files, ErrorTextsHaveNoLineEnd) {
   }
 }
 
+// Whatever was at the path before, the file holds exactly what was written after opening.
+TEST(Files, OutputFileHoldsOnlyWhatWasWritten) {
+  struct Case {
+    const char* name;
+    const char* before;  // nullptr: nothing at the path
+  };
+  const Case cases[] = {{"missing", nullptr}, {"empty", ""}, {"longer", "old content, longer"}};
+  TempDir dir;
+  for (const Case& c : cases) {
+    const std::string path = dir.file(c.name);
+    if (c.before != nullptr) writeFile(path, c.before);
+    platform::OutputFile file;
+    std::string error;
+    ASSERT_TRUE(file.open(path, &error)) << c.name << ": " << error;
+    ASSERT_TRUE(file.write("new", 3, &error)) << c.name << ": " << error;
+    ASSERT_TRUE(file.close(&error)) << c.name << ": " << error;
+    EXPECT_EQ(testing_support::readFile(path), "new") << c.name;
+  }
+  // A device is written to as it is, never cut.
+  platform::OutputFile sink;
+  EXPECT_TRUE(sink.open("/dev/null"));
+  // A folder cannot be opened as a file; the system says why.
+  platform::OutputFile folder;
+  std::string error;
+  EXPECT_FALSE(folder.open(dir.path(), &error));
+  EXPECT_EQ(error, platform::errorText(EISDIR));
+  EXPECT_FALSE(folder.isOpen());
+}
+
 }  // namespace
