@@ -180,17 +180,11 @@ std::string FtpLib::pwd() {
 }
 
 bool FtpLib::nlstToFile(const std::string& localPath, const std::string& remotePath) {
-  Guard guard(lock_);
-  if (handle_ == nullptr || !isCString(localPath) || !fitsOnCommandLine(remotePath)) return false;
-  return transferSucceeded(handle_,
-                           [&] { return FtpNlst(localPath.c_str(), remotePath.c_str(), handle_); });
+  return receiveToFile(localPath, remotePath, FTPLIB_DIR);
 }
 
 bool FtpLib::listToFile(const std::string& localPath, const std::string& remotePath) {
-  Guard guard(lock_);
-  if (handle_ == nullptr || !isCString(localPath) || !fitsOnCommandLine(remotePath)) return false;
-  return transferSucceeded(handle_,
-                           [&] { return FtpDir(localPath.c_str(), remotePath.c_str(), handle_); });
+  return receiveToFile(localPath, remotePath, FTPLIB_DIR_VERBOSE);
 }
 
 bool FtpLib::rename(const std::string& from, const std::string& to) {

@@ -113,6 +113,12 @@ class FtpLib {
   bool getPassive(detail::ControlChannel& channel, platform::OutputFile& file,
                   const std::string& localPath, const std::string& remotePath, char mode);
   char* transferBuffer();
+  /// A listing (`type` FTPLIB_DIR or FTPLIB_DIR_VERBOSE) of `path` into a new local file, read
+  /// like a text-mode retrieval: ftplib's own line reader overruns its buffer on long lines.
+  bool receiveToFile(const std::string& localPath, const std::string& path, int type);
+  /// Opens the transfer of `path` through ftplib and moves its data into `file`.
+  bool receiveThroughLibrary(platform::OutputFile& file, const std::string& localPath,
+                             const std::string& path, int type, char mode);
 
   /// The data buffer of `get`, made at the first transfer and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;

@@ -229,19 +229,39 @@ bool FtpLib::get(const std::string& localPath, const std::string& remotePath, ch
   if (channel.valid() && channel.passive() && fitsRetrieveCommand(remotePath)) {
     return getPassive(channel, file, localPath, remotePath, mode);
   }
+  return receiveThroughLibrary(file, localPath, remotePath, FTPLIB_FILE_READ, mode);
+}
+
+bool FtpLib::receiveToFile(const std::string& localPath, const std::string& path, int type) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (handle_ == nullptr || !detail::isCString(localPath) || !detail::fitsOnCommandLine(path)) {
+    return false;
+  }
+  platform::OutputFile file;
+  std::string failure;
+  if (!file.open(localPath, &failure)) {
+    detail::noteLocalFailure(handle_, failure);
+    return false;
+  }
+  return receiveThroughLibrary(file, localPath, path, type, FTPLIB_ASCII);
+}
+
+bool FtpLib::receiveThroughLibrary(platform::OutputFile& file, const std::string& localPath,
+                                   const std::string& path, int type, char mode) {
   detail::StandardInputGuard keepInput;
   NetBuf* data = nullptr;
-  if (FtpAccess(remotePath.c_str(), FTPLIB_FILE_READ, mode, handle_, &data) <= 0) {
-    // Nothing was received: the empty file goes again.
+  if (FtpAccess(path.c_str(), type, mode, handle_, &data) <= 0) {
     file.close();
-    platform::deleteFile(localPath);
+    // Nothing was received: a retrieval's empty file goes again, as with ftplib.
+    if (type == FTPLIB_FILE_READ) platform::deleteFile(localPath);
     return false;
   }
   detail::DataConnection connection(data);
+  std::string failure;
   const int socket = detail::verifiedDataSocket(data, handle_, mode, failure);
   if (socket < 0) {
     connection.close();
-    detail::noteLocalFailure(handle_, "get: " + failure);
+    detail::noteLocalFailure(handle_, (type == FTPLIB_FILE_READ ? "get: " : "list: ") + failure);
     return false;
   }
   bool stored = receive({socket, mode == FTPLIB_ASCII, transferBuffer(), observer_}, file, failure);

@@ -550,6 +550,24 @@ TEST_F(FtpLibTest, TransfersToAndFromFiles) {
   EXPECT_EQ(*server.stored("up.txt"), "uploaded");
 }
 
+// ftplib's own line reader writes past its buffer on lines longer than 8 KiB: listings saved
+// to a file go through the program's reader, line ends reduced as in any text transfer.
+TEST_F(FtpLibTest, ListingsSavedToFilesKeepOverlongLinesWhole) {
+  const std::string longLine = "-rw-r--r-- 1 o g 5 Jan 29  2024 " + std::string(20000, 'n');
+  server.setListing("pub", longLine + "\r\n" + kReadme + "\r\nlast line without end");
+  server.setReply("NLST pub", "550 Not here.");
+  TempDir folder;
+  FtpLib connection;
+  logIn(connection);
+  ASSERT_TRUE(connection.listToFile(folder.file("list.txt"), "pub"));
+  EXPECT_TRUE(readFile(folder.file("list.txt")) ==
+              longLine + "\n" + kReadme + "\nlast line without end");
+  // A refused listing leaves the reply as the reason and no transfer behind.
+  EXPECT_FALSE(connection.nlstToFile(folder.file("names.txt"), "pub"));
+  EXPECT_EQ(connection.lastResponse().substr(0, 3), "550");
+  EXPECT_TRUE(connection.listToFile(folder.file("again.txt"), "pub"));
+}
+
 TEST_F(FtpLibTest, OneCommandAtATimeFromManyThreads) {
   server.setListing("pub", kReadme + "\r\n" + kEtc + "\r\n");
   FtpLib connection;
