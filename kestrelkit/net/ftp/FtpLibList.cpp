@@ -112,7 +112,8 @@ FtpFileInfo FtpLib::toFileInfo(std::string_view line) {
 
 bool FtpLib::list(const std::string& path, std::vector<FtpFileInfo>& out) {
   out.clear();
-  const bool listed = listEach(path, [&out](FtpFileInfo&& record) { out.push_back(std::move(record)); });
+  auto keep = [&out](FtpFileInfo&& record) { out.push_back(std::move(record)); };
+  const bool listed = listEach(path, keep);
   if (!listed) out.clear();
   return listed;
 }
