@@ -9,18 +9,8 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bench=${1:-$repo/build/release/bench/download_bench}
-python=/usr/bin/python3  # the interpreter that has pyftpdlib
-
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-  if [[ -n $server_pid ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=bench/pyftpd_server.sh
+source "$repo/bench/pyftpd_server.sh"
 
 mkdir -p "$work/root/small" "$work/root/big" "$work/root/many" "$work/dest"
 "$python" - "$work/root" <<'PY'
@@ -34,15 +24,7 @@ for i in range(100000):
 PY
 truncate -s 1G "$work/root/big/one.bin"
 
-"$python" "$repo/tests/support/pyftpd.py" "$work/root" --user user --password secret \
-  >"$work/port" 2>/dev/null &
-server_pid=$!
-for _ in $(seq 100); do
-  [[ -s $work/port ]] && break
-  sleep 0.1
-done
-port=$(head -n1 "$work/port")
-[[ -n $port ]] || { echo "the server did not start" >&2; exit 1; }
+start_pyftpd "$work/root"
 echo "pyftpdlib on 127.0.0.1:$port; small/ 2,000 x 4 KiB, big/ 1 GiB, many/ 100,000 entries"
 
 echo "== download job"

@@ -10,18 +10,8 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 bench=${1:-$repo/build/release/bench/ftplist_bench}
 count=${2:-20000}
 rounds=${3:-10}
-python=/usr/bin/python3  # the interpreter that has pyftpdlib
-
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-  if [[ -n $server_pid ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=bench/pyftpd_server.sh
+source "$repo/bench/pyftpd_server.sh"
 
 "$python" - "$work/root/wide" "$count" <<'PY'
 import os, sys
@@ -32,11 +22,7 @@ for i in range(count):
         out.write(b"x" * (i % 13))
 PY
 
-"$python" "$repo/tests/support/pyftpd.py" "$work/root" --user user --password secret \
-  >"$work/port" 2>/dev/null &
-server_pid=$!
-for _ in $(seq 100); do [[ -s $work/port ]] && break; sleep 0.1; done
-port=$(head -1 "$work/port")
+start_pyftpd "$work/root"
 echo "pyftpdlib on 127.0.0.1:$port, folder wide/ with $count files, $rounds rounds"
 
 echo "== FtpLib::list (Google Benchmark, one connection)"

@@ -11,18 +11,8 @@ bench=${1:-$repo/build/release/bench/scan_bench}
 folders=${2:-100}
 files=${3:-100}
 rounds=${4:-10}
-python=/usr/bin/python3  # the interpreter that has pyftpdlib
-
-work=$(mktemp -d)
-server_pid=
-cleanup() {
-  if [[ -n $server_pid ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=bench/pyftpd_server.sh
+source "$repo/bench/pyftpd_server.sh"
 
 "$python" - "$work/root" "$folders" "$files" <<'EOF'
 import os, sys
@@ -35,15 +25,7 @@ for f in range(folders):
             out.write(b"x" * (i % 7))
 EOF
 
-"$python" "$repo/tests/support/pyftpd.py" "$work/root" --user user --password secret \
-  >"$work/port" 2>/dev/null &
-server_pid=$!
-for _ in $(seq 100); do
-  [[ -s $work/port ]] && break
-  sleep 0.1
-done
-port=$(head -n1 "$work/port")
-[[ -n $port ]] || { echo "the server did not start" >&2; exit 1; }
+start_pyftpd "$work/root"
 echo "tree: $folders folders x $files files, pyftpdlib on 127.0.0.1:$port"
 
 "$python" - "$port" "$folders" "$rounds" <<'EOF'
