@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <random>
 #include <regex>
 #include <sstream>
 
@@ -13,6 +12,7 @@
 #include "tests/marlowick/DownloaderJobSupport.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/PyFtpServer.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -26,17 +26,11 @@ using marlowick_test::JobRun;
 using marlowick_test::runJob;
 using testing_support::FakeFtpServer;
 using testing_support::PyFtpServer;
+using testing_support::randomBytes;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 using Lines = std::vector<std::string>;
-
-std::string randomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
 
 Lines linesOf(const std::string& text) {
   Lines lines;

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
-#include <random>
 
 #include "marlowick/Downloader.h"
 #include "tests/marlowick/DownloaderJobSupport.h"
 #include "tests/support/PyFtpServer.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -16,19 +16,13 @@ using marlowick_test::infoLine;
 using marlowick_test::jobFor;
 using marlowick_test::runJob;
 using testing_support::PyFtpServer;
+using testing_support::randomBytes;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
 const std::string kCafe = "caf\xC3\xA9.txt";
 const std::vector<std::string> kServed = {"a.txt", kCafe, "sub/b.bin", "sub/deeper/c.txt"};
-
-std::string randomBytes(std::size_t size) {
-  std::mt19937 random(7);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
 
 void setModified(const std::string& path, long unixSeconds) {
   timeval times[2] = {{unixSeconds, 0}, {unixSeconds, 0}};

@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <random>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/PyFtpServer.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrelkit::net::ftp {
@@ -17,18 +17,11 @@ namespace {
 using testing_support::FakeFtpServer;
 using testing_support::FakeTransfer;
 using testing_support::PyFtpServer;
+using testing_support::randomBytes;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 using Lines = std::vector<std::string>;
-
-// Random bytes with CR, LF and NUL in them.
-std::string randomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
 
 class FtpLibGetTest : public ::testing::Test {
  protected:

@@ -2,26 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "tests/support/PyFtpServer.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrelkit::net::ftp {
 namespace {
 
 using testing_support::PyFtpServer;
+using testing_support::randomBytes;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
-
-std::string randomBytes(std::size_t size) {
-  std::mt19937 random(7);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
 
 const FtpFileInfo* find(const std::vector<FtpFileInfo>& records, const std::string& name) {
   auto found = std::find_if(records.begin(), records.end(),
