@@ -141,6 +141,15 @@ void abandon(platform::OutputFile& file, const std::string& localPath) {
   platform::deleteFile(localPath);
 }
 
+/// Opens (or empties) the local file of a transfer before any command is sent, so that a local
+/// problem costs no round trip; its reason becomes the last response.
+bool openLocal(NetBuf* handle, const std::string& localPath, platform::OutputFile& file) {
+  std::string failure;
+  if (file.open(localPath, &failure)) return true;
+  detail::noteLocalFailure(handle, failure);
+  return false;
+}
+
 // ftplib refuses a RETR line that would not fit its 1,024-byte command buffer.
 bool fitsRetrieveCommand(const std::string& remotePath) {
   return remotePath.size() + 6 < detail::kResponseSize;
@@ -218,13 +227,8 @@ bool FtpLib::get(const std::string& localPath, const std::string& remotePath, ch
       !detail::fitsOnCommandLine(remotePath) || !detail::isTransferMode(mode)) {
     return false;
   }
-  // Opened before any command, so a local problem costs no round trip.
   platform::OutputFile file;
-  std::string failure;
-  if (!file.open(localPath, &failure)) {
-    detail::noteLocalFailure(handle_, failure);
-    return false;
-  }
+  if (!openLocal(handle_, localPath, file)) return false;
   detail::ControlChannel channel(handle_);
   if (channel.valid() && channel.passive() && fitsRetrieveCommand(remotePath)) {
     return getPassive(channel, file, localPath, remotePath, mode);
@@ -238,11 +242,7 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& path
     return false;
   }
   platform::OutputFile file;
-  std::string failure;
-  if (!file.open(localPath, &failure)) {
-    detail::noteLocalFailure(handle_, failure);
-    return false;
-  }
+  if (!openLocal(handle_, localPath, file)) return false;
   return receiveThroughLibrary(file, localPath, path, type, FTPLIB_ASCII);
 }
 
