@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libftp-dev libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev
+  libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev
   python3-pyftpdlib tmux locales
 )
 

@@ -1,124 +1,153 @@
 #include "kestrelkit/net/ftp/FtpLib.h"
 
-#include <ftplib.h>
+#include <utility>
 
-#include <cstdlib>
-#include <cstring>
-
+#include "kestrelkit/net/ftp/ControlConnection.h"
 #include "kestrelkit/net/ftp/FtpLibChecks.h"
-#include "kestrelkit/net/ftp/FtpLibNetBuf.h"
-#include "kestrelkit/net/ftp/FtpLibSocket.h"
+#include "platform/Socket.h"
 
 namespace kestrelkit::net::ftp {
 namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 using detail::fitsOnCommandLine;
-using detail::isCString;
 using detail::isTransferMode;
+using platform::Outcome;
 
-// A C string from a library buffer, up to its first NUL, CR or LF and never past `capacity`.
-std::string textOf(const char* buffer, std::size_t capacity) {
-  std::size_t length = 0;
-  while (length < capacity && buffer[length] != '\0' && buffer[length] != '\r' &&
-         buffer[length] != '\n') {
-    ++length;
-  }
-  return std::string(buffer, length);
+const Outcome kRefusedArgument = Outcome::local("a line break or NUL in the command");
+
+/// The text of `reply` after its code and blank.
+std::string afterCode(const FtpReply& reply) {
+  return reply.line.size() > 4 ? reply.line.substr(4) : std::string();
 }
 
-// ftplib's transfers (FtpGet, FtpPut, FtpDir, FtpNlst) report success as soon as the data has
-// stopped: they read the server's final reply but ignore it. The transfer only succeeded when
-// that reply is a completion. If the control connection was lost before it, the reply buffer
-// still holds the preliminary 1xx reply, which fails here too.
-template <typename Transfer>
-bool transferSucceeded(NetBuf* handle, Transfer call) {
-  detail::StandardInputGuard keepInput;
-  if (call() <= 0) return false;
-  const char* reply = FtpLastResponse(handle);
-  return reply != nullptr && reply[0] == '2';
+/// The folder name in a "257" reply: the text between the first quote and its closing quote,
+/// in which a doubled quote stands for one (RFC 959).
+std::string quotedName(const std::string& line) {
+  std::string name;
+  std::size_t at = line.find('"');
+  if (at == std::string::npos) return name;
+  for (++at; at < line.size(); ++at) {
+    if (line[at] == '"') {
+      if (at + 1 < line.size() && line[at + 1] == '"') {
+        name += '"';
+        ++at;
+        continue;
+      }
+      break;
+    }
+    name += line[at];
+  }
+  return name;
 }
 
 }  // namespace
 
-FtpLib::FtpLib() {
-  FtpInit();
-  detail::ignoreBrokenPipe();
+FtpLib::FtpLib() : control_(std::make_unique<ControlConnection>()) {
+  platform::ignoreBrokenPipe();
 }
 
 FtpLib::~FtpLib() { close(); }
 
+bool FtpLib::finish(Outcome outcome) {
+  outcome_ = std::move(outcome);
+  if (!control_->isOpen()) type_ = 0;
+  return outcome_.ok();
+}
+
+Outcome FtpLib::exchange(const std::string& line, char expected, FtpReply& reply) {
+  if (!control_->isOpen()) return Outcome::lost("not connected");
+  if (!fitsOnCommandLine(line)) return kRefusedArgument;
+  Outcome outcome = control_->command(line, reply);
+  if (outcome.ok() && reply.kind() != expected) return Outcome::refusal(reply.code, reply.line);
+  return outcome;
+}
+
+Outcome FtpLib::exchange(const std::string& line, char expected) {
+  FtpReply reply;
+  return exchange(line, expected, reply);
+}
+
 bool FtpLib::connect(const std::string& host, std::int32_t port) {
   Guard guard(lock_);
-  // ftplib splits "host:port" at the first ":" and looks up a port that is not all digits as a
-  // service name, dereferencing a null result when there is no such service (a negative port,
-  // or a host with a ":" of its own). Ports beyond 65535 would be cut to 16 bits. None of these
-  // reach it.
-  if (!isCString(host) || host.find(':') != std::string::npos || port < 0 || port > 65535) {
+  if (host.empty() || !detail::isCString(host) || port < 0 || port > 65535) {
+    return finish(Outcome::local("no such host or port"));
+  }
+  auto fresh = std::make_unique<ControlConnection>();
+  fresh->timeout = timeout_;
+  Outcome opened = fresh->open(host, static_cast<std::uint16_t>(port));
+  if (!opened.ok()) {
+    outcome_ = std::move(opened);
     return false;
   }
-  const std::string address = host + ":" + std::to_string(port);
-  NetBuf* fresh = nullptr;
-  if (FtpConnect(address.c_str(), &fresh) <= 0) return false;
   // A second connect replaces the first connection; the old one is ended rather than leaked.
-  close();
-  handle_ = fresh;
-  return true;
+  control_ = std::move(fresh);
+  type_ = 0;
+  return finish(Outcome::success());
 }
 
 bool FtpLib::login(const std::string& user, const std::string& password) {
   Guard guard(lock_);
-  if (handle_ == nullptr || !fitsOnCommandLine(user, password)) return false;
-  if (FtpLogin(user.c_str(), password.c_str(), handle_) <= 0) return false;
+  if (!fitsOnCommandLine(user) || !fitsOnCommandLine(password)) return finish(kRefusedArgument);
+  FtpReply reply;
+  Outcome outcome = exchange("USER " + user, '3', reply);
+  // A server that needs no password says so with a completion at once.
+  if (outcome.kind == platform::OutcomeKind::refused && reply.kind() == '2') {
+    outcome = Outcome::success();
+  } else if (outcome.ok()) {
+    outcome = exchange("PASS " + password, '2');
+  }
+  if (!finish(outcome)) return false;
   systemType_.clear();
   getSystemType(systemType_);
-  return true;
+  return finish(Outcome::success());
 }
 
 bool FtpLib::setActiveMode() {
   Guard guard(lock_);
-  return handle_ != nullptr && FtpOptions(FTPLIB_CONNMODE, FTPLIB_PORT, handle_) > 0;
+  if (!control_->isOpen()) return finish(Outcome::lost("not connected"));
+  passive_ = false;
+  return finish(Outcome::success());
 }
 
 bool FtpLib::setPassiveMode() {
   Guard guard(lock_);
-  return handle_ != nullptr && FtpOptions(FTPLIB_CONNMODE, FTPLIB_PASSIVE, handle_) > 0;
-}
-
-bool FtpLib::put(const std::string& localPath, const std::string& remotePath, char mode) {
-  Guard guard(lock_);
-  if (handle_ == nullptr || !isCString(localPath) || !fitsOnCommandLine(remotePath) ||
-      !isTransferMode(mode)) {
-    return false;
-  }
-  return transferSucceeded(
-      handle_, [&] { return FtpPut(localPath.c_str(), remotePath.c_str(), mode, handle_); });
+  if (!control_->isOpen()) return finish(Outcome::lost("not connected"));
+  passive_ = true;
+  return finish(Outcome::success());
 }
 
 bool FtpLib::remoteSize(const std::string& path, std::int32_t& size, char mode) {
   Guard guard(lock_);
-  if (handle_ == nullptr || !fitsOnCommandLine(path) || !isTransferMode(mode)) return false;
-  unsigned int value = 0;
-  if (FtpSize(path.c_str(), &value, mode, handle_) <= 0) return false;
-  size = static_cast<std::int32_t>(value);
+  if (!isTransferMode(mode)) return finish(Outcome::local("no such transfer mode"));
+  Outcome outcome = ensureType(mode);
+  FtpReply reply;
+  if (outcome.ok()) outcome = exchange("SIZE " + path, '2', reply);
+  if (!finish(outcome)) return false;
+  const std::string digits = afterCode(reply);
+  std::uint64_t value = 0;
+  std::size_t at = 0;
+  while (at < digits.size() && digits[at] >= '0' && digits[at] <= '9' && value <= 0xFFFFFFFFu) {
+    value = value * 10 + static_cast<std::uint64_t>(digits[at++] - '0');
+  }
+  if (at == 0 || value > 0xFFFFFFFFu) return finish(Outcome::refusal(reply.code, reply.line));
+  // A size as the server's 32-bit answer gives it.
+  size = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
   return true;
 }
 
 bool FtpLib::remoteModDate(const std::string& path, std::string& out) {
   Guard guard(lock_);
   out.clear();
-  if (handle_ == nullptr || !fitsOnCommandLine(path)) return false;
-  constexpr int kSize = 100;
-  // FtpModDate copies with strncpy and leaves no NUL when the reply fills the buffer.
-  char buffer[kSize + 1] = {};
-  if (FtpModDate(path.c_str(), buffer, kSize, handle_) <= 0) return false;
-  out = textOf(buffer, kSize);
+  FtpReply reply;
+  if (!finish(exchange("MDTM " + path, '2', reply))) return false;
+  out = afterCode(reply).substr(0, 100);
   return true;
 }
 
 bool FtpLib::mkdir(const std::string& path) {
   Guard guard(lock_);
-  return handle_ != nullptr && fitsOnCommandLine(path) && FtpMkdir(path.c_str(), handle_) > 0;
+  return finish(exchange("MKD " + path, '2'));
 }
 
 bool FtpLib::getSystemType(std::string& out) {
@@ -126,15 +155,13 @@ bool FtpLib::getSystemType(std::string& out) {
   out.clear();
   if (!systemType_.empty()) {
     out = systemType_;
-    return true;
+    return finish(Outcome::success());
   }
-  if (handle_ == nullptr) return false;
-  constexpr int kSize = 100;
-  char buffer[kSize] = {};
-  if (FtpSysType(buffer, kSize, handle_) <= 0) return false;
-  // The library copies up to the next blank, so a one-word reply brings its line end along;
-  // the system type is the word alone.
-  out = textOf(buffer, kSize);
+  FtpReply reply;
+  if (!finish(exchange("SYST", '2', reply))) return false;
+  // The system type is the first word of the reply's text.
+  const std::string text = afterCode(reply);
+  out = text.substr(0, std::min<std::size_t>(text.find(' '), 99));
   return true;
 }
 
@@ -144,32 +171,30 @@ bool FtpLib::isWindows() const {
 
 bool FtpLib::chdir(const std::string& path) {
   Guard guard(lock_);
-  return handle_ != nullptr && fitsOnCommandLine(path) && FtpChdir(path.c_str(), handle_) > 0;
+  return finish(exchange("CWD " + path, '2'));
 }
 
 bool FtpLib::cdup() {
   Guard guard(lock_);
-  return handle_ != nullptr && FtpCDUp(handle_) > 0;
+  return finish(exchange("CDUP", '2'));
 }
 
 bool FtpLib::deleteFile(const std::string& path) {
   Guard guard(lock_);
-  return handle_ != nullptr && fitsOnCommandLine(path) && FtpDelete(path.c_str(), handle_) > 0;
+  return finish(exchange("DELE " + path, '2'));
 }
 
 bool FtpLib::rmdir(const std::string& path) {
   Guard guard(lock_);
-  return handle_ != nullptr && fitsOnCommandLine(path) && FtpRmdir(path.c_str(), handle_) > 0;
+  return finish(exchange("RMD " + path, '2'));
 }
 
 bool FtpLib::pwd(std::string& out) {
   Guard guard(lock_);
   out.clear();
-  if (handle_ == nullptr) return false;
-  constexpr int kSize = 256;
-  char buffer[kSize] = {};
-  if (FtpPwd(buffer, kSize, handle_) <= 0) return false;
-  out = std::string(buffer, strnlen(buffer, kSize));
+  FtpReply reply;
+  if (!finish(exchange("PWD", '2', reply))) return false;
+  out = quotedName(reply.line);
   return true;
 }
 
@@ -179,42 +204,27 @@ std::string FtpLib::pwd() {
   return pwd(out) ? out : std::string();
 }
 
-bool FtpLib::nlstToFile(const std::string& localPath, const std::string& remotePath) {
-  return receiveToFile(localPath, remotePath, FTPLIB_DIR);
-}
-
-bool FtpLib::listToFile(const std::string& localPath, const std::string& remotePath) {
-  return receiveToFile(localPath, remotePath, FTPLIB_DIR_VERBOSE);
-}
-
 bool FtpLib::rename(const std::string& from, const std::string& to) {
   Guard guard(lock_);
-  return handle_ != nullptr && fitsOnCommandLine(from, to) &&
-         FtpRename(from.c_str(), to.c_str(), handle_) > 0;
+  if (!fitsOnCommandLine(to)) return finish(kRefusedArgument);
+  Outcome outcome = exchange("RNFR " + from, '3');
+  if (outcome.ok()) outcome = exchange("RNTO " + to, '2');
+  return finish(outcome);
 }
 
 std::string FtpLib::lastResponse() {
   Guard guard(lock_);
-  if (handle_ == nullptr) return std::string();
-  const char* reply = FtpLastResponse(handle_);
-  if (reply == nullptr) return std::string();
-  return std::string(reply, strnlen(reply, detail::kResponseSize));
+  return control_->lastResponse;
 }
 
 bool FtpLib::sendCommand(const std::string& command, char expected) {
   Guard guard(lock_);
-  if (handle_ == nullptr || !fitsOnCommandLine(command)) return false;
-  detail::ControlChannel channel(handle_);
-  if (!channel.valid()) {
-    detail::noteLocalFailure(handle_, "sendCommand: " + channel.failure());
-    return false;
-  }
-  return channel.exchange(command, expected);
+  return finish(exchange(command, expected));
 }
 
 bool FtpLib::sendCommand(const char* command, char expected) {
   Guard guard(lock_);
-  if (command == nullptr) return false;
+  if (command == nullptr) return finish(Outcome::local("no command"));
   return sendCommand(std::string(command), expected);
 }
 
@@ -225,19 +235,33 @@ bool FtpLib::utf8On() {
 
 void FtpLib::quit() {
   Guard guard(lock_);
-  if (handle_ == nullptr) return;
-  FtpQuit(handle_);
-  handle_ = nullptr;
+  if (!control_->isOpen()) return;
+  // The answer is not judged: the connection ends either way.
+  finish(exchange("QUIT", '2'));
+  close();
 }
 
 void FtpLib::close() {
   Guard guard(lock_);
-  if (handle_ == nullptr) return;
-  // FtpClose frees the control record but not its read buffer.
-  char* readBuffer = detail::controlReadBuffer(handle_);
-  FtpClose(handle_);
-  handle_ = nullptr;
-  std::free(readBuffer);
+  control_->close();
+  control_->lastResponse.clear();
+  type_ = 0;
+}
+
+platform::Outcome FtpLib::lastOutcome() {
+  Guard guard(lock_);
+  return outcome_;
+}
+
+void FtpLib::setTimeout(std::chrono::milliseconds limit) {
+  Guard guard(lock_);
+  timeout_ = limit;
+  control_->timeout = limit;
+}
+
+bool FtpLib::connected() {
+  Guard guard(lock_);
+  return control_->isOpen();
 }
 
 }  // namespace kestrelkit::net::ftp

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,15 +12,16 @@
 #include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
-
-struct NetBuf;
+#include "kestrelkit/net/ftp/FtpReply.h"
+#include "platform/Outcome.h"
 
 namespace platform {
 class OutputFile;
 }
 
-namespace kestrelkit::net::ftp::detail {
-class ControlChannel;
+namespace kestrelkit::net::ftp {
+class ControlConnection;
+class DataConnection;
 }
 
 namespace kestrelkit::net::ftp {
@@ -29,15 +32,22 @@ using TransferObserver = std::function<void(std::uint64_t received)>;
 /// Takes the records of a listing one at a time (see `FtpLib::listEach`).
 using FtpListSink = std::function<void(FtpFileInfo&& record)>;
 
-/// One FTP control connection over ftplib. Every operation returns a success flag (or a text),
-/// never throws and never prints; the reason of a failure is left in `lastResponse`. Every
-/// operation except `isWindows` holds the object's re-entrant lock for its whole duration.
-/// Paths and names are raw bytes in the server's code page.
+/// One FTP control connection, spoken by the program itself over the platform's sockets (IPv4
+/// and IPv6). Every operation returns a success flag (or a text), never throws and never
+/// prints; `lastOutcome` tells what happened (done, refused by the server with its code,
+/// connection lost, timed out, local failure) and `lastResponse` holds the server's last reply
+/// line. Every operation except `isWindows` holds the object's re-entrant lock for its whole
+/// duration. Paths and names are raw bytes in the server's code page.
 ///
-/// Without a connection every operation fails (false or an empty text) without reaching the
-/// library. Text arguments that the library would put on the control connection are refused
-/// (false, nothing sent) when they hold a NUL, CR or LF byte, which would cut the command short
-/// or start another one; over-long arguments fail the same way (the library's own limits).
+/// Every wait is bounded by the time limit (`setTimeout`): connecting, each reply, the data
+/// connection's connect or accept, and each stretch of a transfer in which no byte moves. An
+/// operation that runs out of time, or finds the connection lost, fails and leaves the object
+/// unconnected, as the session is out of step with the server from then on.
+///
+/// Without a connection every operation fails (false or an empty text) without sending
+/// anything. Text arguments that would go on the control connection are refused (false,
+/// nothing sent) when they hold a NUL, CR or LF byte, which would cut the command short or
+/// start another one.
 class FtpLib {
  public:
   FtpLib();
@@ -45,19 +55,26 @@ class FtpLib {
   FtpLib(const FtpLib&) = delete;
   FtpLib& operator=(const FtpLib&) = delete;
 
-  /// Opens the control connection to host:port; true when the greeting was a 2xx reply.
+  /// Opens the control connection to host:port, trying every address the name has (IPv6 and
+  /// IPv4); true when the greeting was a 2xx reply. A failure leaves an earlier connection as it
+  /// was; its reason is in `lastOutcome` (name not resolved, refused, timed out, or the
+  /// server's refusing greeting).
   virtual bool connect(const std::string& host, std::int32_t port);
   /// Logs in; on success asks the server's system type anew into `systemType`.
   virtual bool login(const std::string& user, const std::string& password);
+  /// Later data connections are taken from the server: PORT (EPRT over IPv6), accepting only a
+  /// connection from the server's address within 30 s (or the time limit, when shorter).
   virtual bool setActiveMode();
+  /// Later data connections go to the server's address, with the port a PASV reply (EPSV over
+  /// IPv6, or when PASV is refused) names; an address in the reply is never used.
   virtual bool setPassiveMode();
   virtual bool put(const std::string& localPath, const std::string& remotePath, char mode);
-  /// Retrieves `remotePath` into the local file `localPath`. True only when the server's final
-  /// reply to the transfer is a completion (2xx): an aborted transfer (426, 451, ...) or a control
-  /// connection lost before that reply gives false, whatever reached the local file. The data
-  /// moves through one buffer of the object's, whatever the file's size; in mode 'A' every CR LF
-  /// becomes LF. A local file that cannot be opened or written gives false with the system's
-  /// message as the last response.
+  /// Retrieves `remotePath` into the local file `localPath`. True only when the data ended in
+  /// order and the server's final reply is a completion (2xx): an aborted transfer (426, 451,
+  /// ...), a broken or silent data connection, or a control connection lost before that reply
+  /// gives false, whatever reached the local file. The data moves through one buffer of the
+  /// object's, whatever the file's size; in mode 'A' every CR LF becomes LF. A local file that
+  /// cannot be opened or written gives false with the system's message as the last response.
   virtual bool get(const std::string& localPath, const std::string& remotePath, char mode);
   virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
   virtual bool remoteModDate(const std::string& path, std::string& out);
@@ -74,14 +91,16 @@ class FtpLib {
   virtual bool nlstToFile(const std::string& localPath, const std::string& remotePath);
   virtual bool listToFile(const std::string& localPath, const std::string& remotePath);
   /// Reads the LIST reply of `path` into `out`, in server order; rejected lines are dropped.
-  /// False (with `out` empty) when the listing could not be started.
+  /// False (with `out` empty) when the listing failed: not started, cut short (a broken data
+  /// connection) or not completed (a final reply other than 2xx).
   virtual bool list(const std::string& path, std::vector<FtpFileInfo>& out);
   /// Hands the records of the LIST reply of `path` to `take` one by one as they arrive, in
   /// server order, so that a huge folder is never held twice. False when the listing failed:
   /// the records handed over so far, if any, are then void and the caller drops them.
   virtual bool listEach(const std::string& path, const FtpListSink& take);
   virtual bool rename(const std::string& from, const std::string& to);
-  /// The server's last reply line with its line end; empty without a connection.
+  /// The server's last reply line with its line end, or the text of a local failure; empty
+  /// before the first connection and after `close` or `quit`.
   virtual std::string lastResponse();
   /// Sends one command line on the control connection and reads its whole reply, which
   /// `lastResponse` then returns; true when the reply code starts with `expected`.
@@ -103,27 +122,58 @@ class FtpLib {
   /// Called during every later `get` after each piece of data written; none when empty.
   void setTransferObserver(TransferObserver observer);
 
+  /// What the last operation came to, beside `lastResponse`.
+  platform::Outcome lastOutcome();
+  /// Bounds every later wait (see the class); zero waits without limit. Default 60 s.
+  void setTimeout(std::chrono::milliseconds limit);
+  /// True while the control connection is open.
+  bool connected();
+
  protected:
   std::recursive_mutex lock_;
-  NetBuf* handle_ = nullptr;
   std::string systemType_;
   TransferObserver observer_;
 
  private:
-  bool getPassive(detail::ControlChannel& channel, platform::OutputFile& file,
-                  const std::string& localPath, const std::string& remotePath, char mode);
-  char* transferBuffer();
-  /// A listing (`type` FTPLIB_DIR or FTPLIB_DIR_VERBOSE) of `path` into a new local file, read
-  /// like a text-mode retrieval: ftplib's own line reader overruns its buffer on long lines.
-  bool receiveToFile(const std::string& localPath, const std::string& path, int type);
-  /// Opens the transfer of `path` through ftplib and moves its data into `file`.
-  bool receiveThroughLibrary(platform::OutputFile& file, const std::string& localPath,
-                             const std::string& path, int type, char mode);
+  /// Takes the data of a transfer piece by piece; `data` has one writable byte before it.
+  using DataSink = std::function<platform::Outcome(char* data, std::size_t length)>;
 
-  /// The data buffer of `get`, made at the first transfer and kept for the next ones.
-  std::unique_ptr<char[]> transferBuffer_;
+  /// Records `outcome` as the operation's; true when it is `done`.
+  bool finish(platform::Outcome outcome);
+  /// Sends `line` and reads the reply into `reply`; `refused` unless its code starts with
+  /// `expected`.
+  platform::Outcome exchange(const std::string& line, char expected, FtpReply& reply);
+  platform::Outcome exchange(const std::string& line, char expected);
+  /// Puts the server in transfer type `type` unless it is known to be there already.
+  platform::Outcome ensureType(char type);
+  /// Opens the data connection in the session's mode, sends `command` and waits for the server
+  /// to start the transfer.
+  platform::Outcome startTransfer(const std::string& command, char type, DataConnection& data);
+  platform::Outcome openPassive(const std::string& command, DataConnection& data);
+  platform::Outcome openActive(const std::string& command, DataConnection& data);
+  /// The refusal of a transfer the server did not start with a preliminary reply.
+  platform::Outcome notStarted(const FtpReply& reply);
+  /// Closes the data connection and reads the final reply; `moved` is how the data went.
+  platform::Outcome endTransfer(DataConnection& data, platform::Outcome moved);
+  /// The whole of a transfer from the server: `take` gets every piece of data. `started` tells
+  /// whether the server began it.
+  platform::Outcome receive(const std::string& command, char type, const DataSink& take,
+                            bool& started);
+  /// A transfer of `command`'s data into the local file `localPath`.
+  bool receiveToFile(const std::string& localPath, const std::string& command, char mode,
+                     bool removeUnstarted);
   /// One LIST of `path` as given.
   bool listPath(const std::string& path, const FtpListSink& take);
+  char* transferBuffer();
+
+  std::unique_ptr<ControlConnection> control_;
+  std::chrono::milliseconds timeout_{60000};
+  platform::Outcome outcome_;
+  bool passive_ = true;
+  /// The transfer type the server is in: 'A', 'I', or 0 when not known.
+  char type_ = 0;
+  /// The data buffer of transfers, made at the first and kept for the next ones.
+  std::unique_ptr<char[]> transferBuffer_;
 };
 
 }  // namespace kestrelkit::net::ftp

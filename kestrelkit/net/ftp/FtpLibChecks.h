@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-// Argument checks shared by FtpLib's operations before anything reaches ftplib.
+// Argument checks shared by FtpLib's operations before anything goes on the wire.
 namespace kestrelkit::net::ftp::detail {
 
 /// A NUL would cut the command short; CR or LF would end it and start another.
@@ -18,7 +18,7 @@ inline bool fitsOnCommandLine(const std::string& first, const std::string& secon
 /// Local paths go to the system as C strings; an inner NUL would name another file.
 inline bool isCString(const std::string& text) { return text.find('\0') == std::string::npos; }
 
-/// ftplib's two transfer modes: 'A' (text) and 'I' (binary).
+/// The two transfer modes: 'A' (text) and 'I' (binary).
 inline bool isTransferMode(char mode) { return mode == 'A' || mode == 'I'; }
 
 }  // namespace kestrelkit::net::ftp::detail

@@ -1,12 +1,8 @@
-#include <ftplib.h>
-
+#include <algorithm>
 #include <cstring>
-#include <memory>
+#include <string>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
-#include "kestrelkit/net/ftp/FtpLibDataConnection.h"
-#include "kestrelkit/net/ftp/FtpLibNetBuf.h"
-#include "kestrelkit/net/ftp/FtpLibSocket.h"
 #include "kestrelkit/net/ftp/ListParser.h"
 
 namespace kestrelkit::net::ftp {
@@ -17,68 +13,46 @@ constexpr std::size_t kListBufferSize = 8192;
 // each taken as a line of its own.
 constexpr std::size_t kLongestPiece = kListBufferSize - 1;
 
-/// Splits the data connection of a listing into lines, as ftplib's text-mode reader would hand
-/// them out (CR LF reduced to LF, long lines in pieces), but within its own bounds: ftplib's
-/// reader writes past the caller's buffer when a line longer than the buffer arrives in
-/// unlucky pieces.
-class ListingReader {
+/// Cuts a listing's data into lines as it arrives (CR LF reduced to LF), within a bounded
+/// buffer: a line longer than `kLongestPiece` arrives in pieces of that size, each taken as a
+/// line of its own.
+class LineSplitter {
  public:
-  explicit ListingReader(int socket)
-      : socket_(socket), buffer_(std::make_unique<char[]>(kListBufferSize)) {}
-
-  /// The next line without its line end; false once the data has ended. A read error or a
-  /// dropped connection ends the data like its regular end.
-  bool next(std::string_view& line) {
-    for (;;) {
-      if (cutLine(line)) return true;
-      if (ended_) return cutRest(line);
-      refill();
+  template <typename Take>
+  void feed(const char* data, std::size_t length, Take&& take) {
+    while (length > 0) {
+      const char* newline = static_cast<const char*>(std::memchr(data, '\n', length));
+      const std::size_t piece = newline != nullptr ? static_cast<std::size_t>(newline - data) : length;
+      std::size_t used = 0;
+      while (used < piece) {
+        const std::size_t room = kLongestPiece - line_.size();
+        const std::size_t part = std::min(room, piece - used);
+        line_.append(data + used, part);
+        used += part;
+        if (line_.size() == kLongestPiece) emit(take);
+      }
+      if (newline == nullptr) return;
+      if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+      emit(take);
+      data += piece + 1;
+      length -= piece + 1;
     }
+  }
+
+  /// The last line, when the data ended without a line feed.
+  template <typename Take>
+  void end(Take&& take) {
+    if (!line_.empty()) emit(take);
   }
 
  private:
-  bool cutLine(std::string_view& line) {
-    const char* begin = buffer_.get() + begin_;
-    const std::size_t available = end_ - begin_;
-    const std::size_t window = std::min(available, kLongestPiece);
-    const char* newline = static_cast<const char*>(std::memchr(begin, '\n', window));
-    if (newline != nullptr) {
-      std::size_t length = newline - begin;
-      begin_ += length + 1;
-      if (length > 0 && begin[length - 1] == '\r') --length;
-      line = std::string_view(begin, length);
-      return true;
-    }
-    if (available < kLongestPiece) return false;
-    begin_ += kLongestPiece;
-    line = std::string_view(begin, kLongestPiece);
-    return true;
+  template <typename Take>
+  void emit(Take& take) {
+    take(std::string_view(line_));
+    line_.clear();
   }
 
-  bool cutRest(std::string_view& line) {
-    if (begin_ == end_) return false;
-    line = std::string_view(buffer_.get() + begin_, end_ - begin_);
-    begin_ = end_;
-    return true;
-  }
-
-  void refill() {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    const long got = detail::readSome(socket_, buffer_.get() + end_, kListBufferSize - end_);
-    if (got <= 0) {
-      ended_ = true;
-      return;
-    }
-    end_ += static_cast<std::size_t>(got);
-  }
-
-  int socket_;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
-  bool ended_ = false;
+  std::string line_;
 };
 
 FtpFileType typeOf(const ListLineFacts& facts) {
@@ -125,7 +99,7 @@ bool FtpLib::listEach(const std::string& path, const FtpListSink& take) {
   // inside instead, and the connection goes back to where it was.
   const bool misread = !path.empty() && (path[0] == '-' || path.find(' ') != std::string::npos);
   std::string back;
-  if (!misread || handle_ == nullptr || !pwd(back) || back.empty()) return listPath(path, take);
+  if (!misread || !connected() || !pwd(back) || back.empty()) return listPath(path, take);
   if (!chdir(path)) return false;
   bool listed = false;
   try {
@@ -135,35 +109,30 @@ bool FtpLib::listEach(const std::string& path, const FtpListSink& take) {
     throw;
   }
   // Every later relative path would be wrong without the way back: the listing is void then.
-  return chdir(back) && listed;
+  if (!listed) {
+    const platform::Outcome failed = lastOutcome();
+    chdir(back);
+    return finish(failed);
+  }
+  return chdir(back);
 }
 
 bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
-  if (handle_ == nullptr ||
-      path.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos) {
-    return false;
-  }
-  detail::StandardInputGuard keepInput;
-  NetBuf* data = nullptr;
-  // The path is always passed: the empty path gives "LIST " and the server's current folder.
-  if (FtpAccess(path.c_str(), FTPLIB_DIR_VERBOSE, FTPLIB_ASCII, handle_, &data) <= 0) {
-    return false;
-  }
-  detail::DataConnection connection(data);
-  std::string failure;
-  const int socket = detail::verifiedDataSocket(data, handle_, FTPLIB_ASCII, failure);
-  if (socket < 0) {
-    connection.close();
-    detail::noteLocalFailure(handle_, "list: " + failure);
-    return false;
-  }
-  ListingReader reader(socket);
-  std::string_view line;
-  while (reader.next(line)) {
+  LineSplitter lines;
+  auto toRecord = [&](std::string_view line) {
     FtpFileInfo info = toFileInfo(line);
     if (!info.name.empty()) take(std::move(info));
-  }
-  return true;
+  };
+  auto parse = [&](char* data, std::size_t length) {
+    lines.feed(data, length, toRecord);
+    return platform::Outcome::success();
+  };
+  bool started = false;
+  // The path is always passed: the empty path gives "LIST " and the server's current folder.
+  platform::Outcome outcome = receive("LIST " + path, 'A', parse, started);
+  // A listing cut short would make its folder look smaller than it is: it counts as failed.
+  if (outcome.ok()) lines.end(toRecord);
+  return finish(std::move(outcome));
 }
 
 }  // namespace kestrelkit::net::ftp

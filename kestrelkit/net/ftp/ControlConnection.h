@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "kestrelkit/net/ftp/ByteStream.h"
+#include "kestrelkit/net/ftp/FtpReply.h"
+
+namespace kestrelkit::net::ftp {
+
+/// "60 s", "0.5 s": a time limit as messages show it.
+std::string durationText(std::chrono::milliseconds span);
+
+/// The control connection of an FTP session: command lines out, replies in, every wait bounded
+/// by `timeout` (zero or less: no limit). A failure to send, a lost connection or a reply that
+/// does not come in time closes the connection, since it is out of step with the server from
+/// then on.
+class ControlConnection {
+ public:
+  /// Connects to the first address of `host` that takes the connection, each tried within the
+  /// time limit, and reads the greeting (a "120" first is waited through). `done` only for a 2xx
+  /// greeting; a refusing greeting is `refused` with its code, and the connection is closed.
+  platform::Outcome open(const std::string& host, std::uint16_t port);
+  bool isOpen() const { return stream_ != nullptr; }
+  void close();
+
+  /// Sends `line` and CR LF.
+  platform::Outcome send(const std::string& line);
+  /// Reads the next reply into `reply`; `lastResponse` then holds its line. `done` whatever the
+  /// code: the caller judges it.
+  platform::Outcome readReply(FtpReply& reply);
+  /// `send`, then `readReply`.
+  platform::Outcome command(const std::string& line, FtpReply& reply);
+
+  /// The peer's and this end's address of the open connection.
+  platform::NetAddress peer() const;
+  platform::NetAddress local() const;
+
+  /// The stream under the protocol, which a secure layer may replace.
+  std::unique_ptr<ByteStream>& stream() { return stream_; }
+
+  std::chrono::milliseconds timeout{60000};
+  /// The last reply line with a line feed, or the text of a local failure: what
+  /// `FtpLib::lastResponse` gives.
+  std::string lastResponse;
+
+ private:
+  platform::Outcome failed(platform::Outcome outcome);
+  platform::Outcome greet();
+
+  std::unique_ptr<ByteStream> stream_;
+  ReplyParser parser_;
+  std::array<char, 4096> buffer_{};
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
+
+}  // namespace kestrelkit::net::ftp
