@@ -45,6 +45,8 @@ Arguments (--name=value, --name:value or --name value):
                          (also --justprint, --JUSTPRINT, --test)
   --image=true|false     binary (true, default) or ASCII (false) transfers
   --connections=N        fetch over N connections at once, 1 to 16 (default 1)
+  --timeout=SECONDS      give up on a server silent this long, 0 to 86400; 0 waits without
+                         limit (default 60)
 
 Wildcards: * any text, ? one character, [abc] one of a, b, c, [!abc] none of them.
 

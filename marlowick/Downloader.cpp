@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
@@ -76,7 +77,18 @@ std::string Downloader::fromServer(const std::string& bytes) const {
   return platform::toUtf8(bytes, serverCharset());
 }
 
-std::string Downloader::replyText(FtpLib& ftp) const { return fromServer(ftp.lastResponse()); }
+std::string Downloader::replyText(FtpLib& ftp) const {
+  std::string reply = ftp.lastResponse();
+  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+  return visibleName(fromServer(reply));
+}
+
+std::string Downloader::failureText(FtpLib& ftp) const {
+  const platform::Outcome outcome = ftp.lastOutcome();
+  // A refusal is the server's own line, in its code page; every other reason is ours.
+  if (outcome.kind == platform::OutcomeKind::refused) return visibleName(fromServer(outcome.reason));
+  return visibleName(outcome.reason);
+}
 
 bool Downloader::scanRemote(const std::string& startPath, FtpLib& ftp) {
   return scanAndOffer(startPath, ftp, nullptr);
@@ -120,6 +132,8 @@ bool Downloader::execute() {
   } catch (const std::exception&) {
     // The failure may have been this very conversion: show the reply as the server sent it.
     reply = ftp.lastResponse();
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    reply = visibleName(reply);
   }
   return printAndLog(fmt::format("Download catch {}, host {}", reply, host), false);
 }
@@ -127,8 +141,9 @@ bool Downloader::execute() {
 bool Downloader::runJob(FtpLib& ftp) {
   if (systemCodePage.empty()) systemCodePage = platform::localeCharset();
   consoleLine(fmt::format(" Connecting {} ...", host));
+  ftp.setTimeout(std::chrono::seconds(timeout));
   if (!ftp.connect(host, port)) {
-    return printAndLog(fmt::format("Unable to connect to {} {}", host, replyText(ftp)), false);
+    return printAndLog(fmt::format("Unable to connect to {} {}", host, failureText(ftp)), false);
   }
   if (passive) {
     ftp.setPassiveMode();
@@ -136,7 +151,7 @@ bool Downloader::runJob(FtpLib& ftp) {
     ftp.setActiveMode();
   }
   if (!ftp.login(username, password)) {
-    return printAndLog(fmt::format("Login failure {}", replyText(ftp)), false);
+    return printAndLog(fmt::format("Login failure {}", failureText(ftp)), false);
   }
   printAndLog(fmt::format(" Connected to {}", host), true);
   if (ftp.utf8On()) {
@@ -146,7 +161,7 @@ bool Downloader::runJob(FtpLib& ftp) {
   if (!remote.empty()) {
     if (!ftp.chdir(toServer(remote))) {
       return printAndLog(
-          fmt::format("working directory changed to {} failure, {}", remote, replyText(ftp)),
+          fmt::format("working directory changed to {} failure, {}", remote, failureText(ftp)),
           false);
     }
     consoleLine(fmt::format(" working directory changed to {}", remote));
@@ -168,8 +183,9 @@ bool Downloader::runJob(FtpLib& ftp) {
 }
 
 bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
+  ftp.setTimeout(std::chrono::seconds(timeout));
   if (!ftp.connect(host, port)) {
-    failure = fmt::format("Unable to connect to {} {}", host, replyText(ftp));
+    failure = fmt::format("Unable to connect to {} {}", host, failureText(ftp));
     return false;
   }
   if (passive) {
@@ -178,7 +194,7 @@ bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
     ftp.setActiveMode();
   }
   if (!ftp.login(username, password)) {
-    failure = fmt::format("Login failure {}", replyText(ftp));
+    failure = fmt::format("Login failure {}", failureText(ftp));
     return false;
   }
   // Names were listed in the first connection's code page; this one must use the same.
@@ -187,7 +203,7 @@ bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
     return false;
   }
   if (!remote.empty() && !ftp.chdir(toServer(remote))) {
-    failure = fmt::format("working directory changed to {} failure, {}", remote, replyText(ftp));
+    failure = fmt::format("working directory changed to {} failure, {}", remote, failureText(ftp));
     return false;
   }
   return true;
@@ -234,21 +250,30 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
   if (TransferProgress::visible()) {
     TransferProgress progress(display, record.size);
     ObservedTransfer observed(ftp, progress);
-    saved = fetchFile(ftp, record.name, localPath, failure);
+    saved = fetchFile(ftp, record, localPath, failure);
   } else {
-    saved = fetchFile(ftp, record.name, localPath, failure);
+    saved = fetchFile(ftp, record, localPath, failure);
   }
   if (!saved) say(fmt::format("Download {} failed: {}", display, failure), false);
   return saved;
 }
 
-bool Downloader::fetchFile(FtpLib& ftp, const std::string& remoteName, const std::string& localPath,
+bool Downloader::fetchFile(FtpLib& ftp, const FtpFileInfo& record, const std::string& localPath,
                            std::string& failure) {
   PartFile part(localPath);
   if (!part.create(failure)) return false;
-  if (!ftp.get(part.path(), remoteName, transferMode)) {
-    failure = replyText(ftp);
+  if (!ftp.get(part.path(), record.name, transferMode)) {
+    failure = failureText(ftp);
     return false;
+  }
+  // A server may end a transfer early and still call it complete; in image mode the bytes
+  // must add up to the listed size (text mode changes line ends, so its size differs).
+  if (transferMode == 'I' && record.size != kUnknownSize) {
+    const std::uint64_t received = platform::fileSize(part.path()).value_or(0);
+    if (received < record.size) {
+      failure = fmt::format("received {} of {} bytes", received, record.size);
+      return false;
+    }
   }
   return part.commit(failure);
 }

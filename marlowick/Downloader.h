@@ -47,8 +47,12 @@ class Downloader {
   std::string toServer(const std::string& text) const;
   /// Bytes from the server as UTF-8 text.
   std::string fromServer(const std::string& bytes) const;
-  /// The connection's last reply as text.
+  /// The connection's last reply line as text, without its line end, control bytes escaped.
   std::string replyText(kestrelkit::net::ftp::FtpLib& ftp) const;
+  /// Why the connection's last operation failed, for a message: the server's refusal as text,
+  /// or what happened ("connection lost", "no data for 60 s", a local reason), control bytes
+  /// escaped.
+  std::string failureText(kestrelkit::net::ftp::FtpLib& ftp) const;
 
   bool justPrint = false;
   std::string username;
@@ -77,6 +81,10 @@ class Downloader {
   /// the caller's thread.
   int connections = 1;
   static constexpr int kMostConnections = 16;
+  /// Seconds any network wait may last (connect, a reply, a stretch of a transfer without a
+  /// byte); 0 waits without limit.
+  std::int64_t timeout = kDefaultTimeout;
+  static constexpr std::int64_t kDefaultTimeout = 60;
 
   /// Character set of code page 0 (`encoding` before the server accepts UTF-8). Empty: the
   /// locale's, which `execute` fills in here when it starts.
@@ -89,9 +97,11 @@ class Downloader {
   virtual void handleFile(kestrelkit::net::ftp::FtpLib& ftp,
                           const kestrelkit::net::ftp::FtpFileInfo& record, std::size_t position,
                           std::size_t count);
-  /// Retrieves `remoteName` to `localPath` through a temporary file beside it. False with the
-  /// reason in `failure`; the local path is then left as it was.
-  virtual bool fetchFile(kestrelkit::net::ftp::FtpLib& ftp, const std::string& remoteName,
+  /// Retrieves the file of `record` to `localPath` through a temporary file beside it. False
+  /// with the reason in `failure`; the local path is then left as it was. In image mode a file
+  /// that arrives shorter than its listed size fails ("received N of M bytes").
+  virtual bool fetchFile(kestrelkit::net::ftp::FtpLib& ftp,
+                         const kestrelkit::net::ftp::FtpFileInfo& record,
                          const std::string& localPath, std::string& failure);
   /// The character set that `toServer` and `fromServer` convert with.
   std::string serverCharset() const;

@@ -181,6 +181,9 @@ void applyPatterns(const util::Arguments& arguments, const char* name, std::stri
   target = values.empty() ? std::string() : values.back();
 }
 
+// A day: any longer and the limit is no limit at all.
+constexpr std::int64_t kLongestTimeout = 86400;
+
 }  // namespace
 
 void declareRequestArguments(util::Arguments& arguments) {
@@ -296,13 +299,21 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
     if (!parseBoolean(value, image)) return printAndLog("Invalid image value: " + value, false);
     return image ? job.setImage() : job.setAscii();
   });
-  return ok && eachValue(arguments, "connections", [&](const std::string& value) {
+  ok = ok && eachValue(arguments, "connections", [&](const std::string& value) {
     std::int64_t count = 0;
     if (parseWholeNumber(value, count) && count >= 1 && count <= Downloader::kMostConnections) {
       job.connections = static_cast<int>(count);
       return true;
     }
     return printAndLog("Invalid connections value: " + value, false);
+  });
+  return ok && eachValue(arguments, "timeout", [&](const std::string& value) {
+    std::int64_t seconds = 0;
+    if (parseWholeNumber(value, seconds) && seconds >= 0 && seconds <= kLongestTimeout) {
+      job.timeout = seconds;
+      return true;
+    }
+    return printAndLog("Invalid timeout value: " + value, false);
   });
 }
 

@@ -56,6 +56,8 @@ std::string settingsTable(const Downloader& job) {
   row("maxfiles", count(job.maxfiles));
   row("maxfolders", count(job.maxfolders));
   row("connections", job.connections > 1 ? std::to_string(job.connections) : std::string());
+  row("timeout", job.timeout != Downloader::kDefaultTimeout ? std::to_string(job.timeout)
+                                                           : std::string());
   row("Files", job.files.empty() ? std::string() : std::to_string(job.files.size()));
   table += platform::kLineEnd;
   return table;

@@ -170,25 +170,25 @@ TEST(DownloaderConnections, AnExtraConnectionTakesTheFirstOnesSteps) {
        },
        true, ""},
       {"the first connection got no UTF-8", [](ExtraConnection&) {}, false,
-       "the server's answer to UTF-8 names differs: 200 OK.\n"},
+       "the server's answer to UTF-8 names differs: 200 OK."},
       {"folder change refused",
        [](ExtraConnection& job) {
          job.encoding = Downloader::kUtf8;
          job.remote = "gone";
        },
-       false, "working directory changed to gone failure, 550 No such folder.\n"},
+       false, "working directory changed to gone failure, 550 No such folder."},
       {"login refused",
        [](ExtraConnection& job) {
          job.encoding = Downloader::kUtf8;
          job.password = "wrong";
        },
-       false, "Login failure 530 Login incorrect.\n"},
+       false, "Login failure 530 Login incorrect."},
       {"nobody listening",
        [](ExtraConnection& job) {
          job.encoding = Downloader::kUtf8;
          job.port = 1;
        },
-       false, "Unable to connect to 127.0.0.1 "},
+       false, "Unable to connect to 127.0.0.1 Connection refused"},
   };
   server.setReply("PASS wrong", "530 Login incorrect.");
   for (const Case& c : cases) {

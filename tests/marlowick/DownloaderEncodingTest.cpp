@@ -78,7 +78,7 @@ void checkLatin1Job(const Downloader& job, const marlowick_test::JobRun& run,
   const std::string lines[] = {
       " Downloading " + kCafeUtf8 + " 1/3 ...",
       " Downloading plain.txt 2/3 ...",
-      "Download plain.txt failed: 550 Acc\xC3\xA8s refus\xC3\xA9.\n",
+      "Download plain.txt failed: 550 Acc\xC3\xA8s refus\xC3\xA9.",
       " Downloading \xC3\xA9t\xC3\xA9/juin.txt 3/3 ...",
   };
   EXPECT_EQ(run.console,

@@ -167,11 +167,11 @@ FakeTransfer droppedControl() {
 TEST(DownloaderFaultTest, FailedTransfersKeepTheGoodCopyAndAreNotCounted) {
   const FailedTransfer cases[] = {
       {"aborted after the data", withReply(std::string(5000, 'n'), "426 Transfer aborted."),
-       "426 Transfer aborted.\n"},
+       "426 Transfer aborted."},
       {"local error on the server", withReply(std::string(5000, 'n'), "451 Local error."),
-       "451 Local error.\n"},
-      {"data connection reset", droppedData(), "426 Connection closed; aborted.\n"},
-      {"control connection lost before the final reply", droppedControl(), ""},
+       "451 Local error."},
+      {"data connection reset", droppedData(), "426 Connection closed; aborted."},
+      {"control connection lost before the final reply", droppedControl(), "connection lost"},
   };
   for (const auto& c : cases) {
     FakeFtpServer server;
@@ -186,10 +186,8 @@ TEST(DownloaderFaultTest, FailedTransfersKeepTheGoodCopyAndAreNotCounted) {
     const std::string failed = "Download a.txt failed: ";
     std::size_t at = run.log.find(errorLine(failed + c.reply).substr(0, 21 + failed.size()));
     EXPECT_NE(at, std::string::npos) << c.name << "\n" << run.log;
-    if (!c.reply.empty()) {
-      EXPECT_NE(run.log.find(errorLine(failed + c.reply)), std::string::npos) << c.name;
-      EXPECT_NE(run.console.find("\n" + failed + c.reply + "\n"), std::string::npos) << c.name;
-    }
+    EXPECT_NE(run.log.find(errorLine(failed + c.reply)), std::string::npos) << c.name;
+    EXPECT_NE(run.console.find("\n" + failed + c.reply + "\n"), std::string::npos) << c.name;
     std::set<std::string> expectedFiles = {"a.txt"};
     if (!c.transfer.dropControl) {
       // The job goes on with the next file on the same connection.
@@ -217,7 +215,7 @@ TEST(DownloaderFaultTest, RefusedRetrievalKeepsTheGoodCopy) {
   EXPECT_EQ(tree(dir.path()), std::set<std::string>{"a.txt"});
   EXPECT_EQ(run.console, kConnecting + kConnected + "\n" + kUtf8 +
                              "\n Downloading a.txt 1/1 ...\n"
-                             "Download a.txt failed: 550 Permission denied.\n\n");
+                             "Download a.txt failed: 550 Permission denied.\n");
 }
 
 TEST(DownloaderFaultTest, SuccessReplacesTheOldCopyAndLeavesNoTemporaryFile) {
@@ -258,7 +256,7 @@ TEST(DownloaderFaultTest, ErrorRaisedByAConversionEndsTheJob) {
   auto run = runJob(job);
   EXPECT_FALSE(run.result);
   // The reply could not be converted either: it is shown as the server sent it.
-  const std::string caught = "Download catch 501 Unsupported.\n, host 127.0.0.1";
+  const std::string caught = "Download catch 501 Unsupported., host 127.0.0.1";
   EXPECT_EQ(run.console, kConnecting + kConnected + "\n" + caught + "\n");
   EXPECT_EQ(run.log, infoLine(kConnected) + errorLine(caught));
   ASSERT_TRUE(server.waitForClosedConnections(1));
@@ -287,7 +285,7 @@ TEST(DownloaderFaultTest, AnyErrorInTheLoopEndsTheJobWithTheLastReply) {
   auto run = runJob(job);
   EXPECT_FALSE(run.result);
   EXPECT_EQ(job.savedCount, 1u);
-  const std::string caught = "Download catch 226 Transfer complete.\n, host 127.0.0.1";
+  const std::string caught = "Download catch 226 Transfer complete., host 127.0.0.1";
   EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) +
                          infoLine(" Downloading a.txt 1/3 ...") + errorLine(caught));
   ASSERT_TRUE(server.waitForClosedConnections(1));
