@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# Builds the listing-parser fuzzer with Debian's clang (libFuzzer, ASan, UBSan) and runs it for
-# SECONDS seconds (default 60). Not part of the default build. Usage: fuzz/run.sh [SECONDS]
+# Builds one libFuzzer target with Debian's clang (libFuzzer, ASan, UBSan) and runs it for SECONDS
+# seconds (default 60). Not part of the default build.
+# Usage: fuzz/run.sh NAME [SECONDS]   (NAME: the target fuzz/NAME_fuzz.cpp, e.g. listparser, reply)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
-out=build/fuzz
+name=${1:?usage: fuzz/run.sh NAME [SECONDS]}
+seconds=${2:-60}
+[ -f "fuzz/${name}_fuzz.cpp" ] || { echo "no target fuzz/${name}_fuzz.cpp" >&2; exit 2; }
+out=build/fuzz/$name
 mkdir -p "$out/corpus"
-cp -n fuzz/corpus/* "$out/corpus/" 2>/dev/null || true
+# A target's own seeds, if it has any (the listing parser's lie in fuzz/corpus itself).
+seeds=fuzz/corpus/$name
+[ "$name" = listparser ] && seeds=fuzz/corpus
+cp -n "$seeds"/* "$out/corpus/" 2>/dev/null || true
 
-clang++ -std=c++20 -O1 -g -I. -I/usr/include \
+mapfile -t sources < <(ls kestrelkit/net/ftp/*.cpp platform/posix/{Socket,Clock,Files}.cpp)
+clang++ -std=c++20 -O1 -g -I. \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
-  fuzz/listparser_fuzz.cpp \
-  kestrelkit/net/ftp/ListParser.cpp kestrelkit/net/ftp/FtpLib*.cpp \
-  platform/posix/Socket.cpp platform/posix/Clock.cpp platform/posix/Files.cpp \
-  /usr/lib/x86_64-linux-gnu/libftp.a -o "$out/listparser_fuzz"
+  "fuzz/${name}_fuzz.cpp" "${sources[@]}" -o "$out/fuzz"
 
-"$out/listparser_fuzz" -max_total_time="$seconds" -max_len=512 -timeout=10 \
+"$out/fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
   -artifact_prefix="$out/" -print_final_stats=1 "$out/corpus"
