@@ -1,14 +1,7 @@
 #include "tests/support/FakeFtpServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 
@@ -16,46 +9,18 @@ namespace testing_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using platform::Deadline;
 constexpr auto kSlice = std::chrono::milliseconds(50);
 constexpr auto kDataWait = std::chrono::seconds(10);
+// How long a peer may leave a reply or a piece of data unread before the server gives up.
+constexpr auto kSendWait = std::chrono::seconds(10);
 
-void setSendTimeout(int fd) {
-  timeval limit{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
-int listenOnLoopback(int& port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
-bool sendAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+bool sendAll(platform::Socket& socket, const std::string& data) {
+  return socket.writeAll(data.data(), data.size(), Deadline::after(kSendWait)).ok();
 }
 
 // Each line of `reply` with CR LF.
-bool sendReply(int fd, const std::string& reply) {
+bool sendReply(platform::Socket& socket, const std::string& reply) {
   std::string wire;
   std::size_t start = 0;
   while (start <= reply.size()) {
@@ -64,18 +29,12 @@ bool sendReply(int fd, const std::string& reply) {
     wire += reply.substr(start, end - start) + "\r\n";
     start = end + 1;
   }
-  return sendAll(fd, wire);
+  return sendAll(socket, wire);
 }
 
 std::string upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
-}
-
-void closeAbortively(int fd) {
-  linger abort{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-  ::close(fd);
 }
 
 void pauseFor(const FakeTransfer& script) {
@@ -89,23 +48,48 @@ void pauseFor(const FakeTransfer& script) {
   }
 }
 
+// The address of "EPRT |1|127.0.0.1|port|" or "EPRT |2|::1|port|" (any delimiter); nullopt for
+// text that is not one, an address with family 0 for an unknown protocol number.
+std::optional<platform::NetAddress> extendedAddress(const std::string& argument) {
+  if (argument.size() < 2) return std::nullopt;
+  const char delimiter = argument[0];
+  std::vector<std::string> fields;
+  std::size_t start = 1;
+  for (std::size_t end = argument.find(delimiter, start); end != std::string::npos;
+       end = argument.find(delimiter, start)) {
+    fields.push_back(argument.substr(start, end - start));
+    start = end + 1;
+  }
+  if (fields.size() != 3 || start != argument.size()) return std::nullopt;
+  unsigned port = 0;
+  char extra = 0;
+  if (std::sscanf(fields[2].c_str(), "%u%c", &port, &extra) != 1 || port == 0 || port > 65535) {
+    return std::nullopt;
+  }
+  if (fields[0] != "1" && fields[0] != "2") return platform::NetAddress{};
+  std::string error;
+  const auto found = platform::resolveHost(fields[1], static_cast<std::uint16_t>(port), error);
+  const int family = fields[0] == "1" ? 4 : 6;
+  if (found.size() != 1 || found.front().family != family) return std::nullopt;
+  return found.front();
+}
+
 }  // namespace
 
 struct FakeFtpServer::Session {
-  int control = -1;
-  int passiveListener = -1;
-  std::optional<sockaddr_in> activeAddress;
+  platform::Socket control;
+  platform::Listener passiveListener;
+  std::optional<platform::NetAddress> activeAddress;
   std::string pending;
-
-  ~Session() {
-    if (passiveListener >= 0) ::close(passiveListener);
-    if (control >= 0) ::close(control);
-  }
 };
 
-FakeFtpServer::FakeFtpServer() {
-  listener_ = listenOnLoopback(port_);
-  if (listener_ < 0) throw std::runtime_error("FakeFtpServer: cannot listen on 127.0.0.1");
+FakeFtpServer::FakeFtpServer(int family) : family_(family == 6 ? 6 : 4) {
+  const auto opened = listener_.open(platform::loopbackAddress(family_));
+  if (!opened.ok()) {
+    throw std::runtime_error(std::string("FakeFtpServer: cannot listen on ") + host() + ": " +
+                             opened.reason);
+  }
+  port_ = listener_.address().port;
   acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -117,7 +101,6 @@ FakeFtpServer::~FakeFtpServer() {
   changed_.notify_all();
   acceptThread_.join();
   for (auto& session : sessions_) session.join();
-  ::close(listener_);
 }
 
 std::vector<std::string> FakeFtpServer::commands() const {
@@ -197,34 +180,34 @@ std::optional<std::string> FakeFtpServer::stored(const std::string& path) const 
   return found->second;
 }
 
+bool FakeFtpServer::stopping() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopping_;
+}
+
 void FakeFtpServer::acceptLoop() {
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
-    }
-    pollfd ready{listener_, POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(kSlice.count())) <= 0) continue;
-    int control = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (control < 0) continue;
-    setSendTimeout(control);
+  while (!stopping()) {
+    platform::Socket control;
+    platform::NetAddress peer;
+    if (!listener_.accept(control, peer, Deadline::after(kSlice)).ok()) continue;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++accepted_;
     }
-    sessions_.emplace_back([this, control] { serve(control); });
+    sessions_.emplace_back(
+        [this, connection = std::move(control)]() mutable { serve(std::move(connection)); });
   }
 }
 
-void FakeFtpServer::serve(int control) {
+void FakeFtpServer::serve(platform::Socket control) {
   Session session;
-  session.control = control;
+  session.control = std::move(control);
   std::string greeting;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     greeting = greeting_;
   }
-  bool open = sendReply(control, greeting);
+  bool open = sendReply(session.control, greeting);
   while (open) {
     std::size_t end = session.pending.find('\n');
     if (end != std::string::npos) {
@@ -239,18 +222,16 @@ void FakeFtpServer::serve(int control) {
       open = handleCommand(session, line);
       continue;
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) break;
-    }
-    pollfd ready{control, POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(kSlice.count())) <= 0) continue;
+    if (stopping()) break;
     char buffer[4096];
-    ssize_t got = ::recv(control, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    session.pending.append(buffer, static_cast<std::size_t>(got));
+    std::size_t got = 0;
+    const auto read = session.control.readSome(buffer, sizeof buffer, got, Deadline::after(kSlice));
+    if (read.kind == platform::OutcomeKind::timedOut) continue;
+    if (!read.ok() || got == 0) break;
+    session.pending.append(buffer, got);
   }
-  ::shutdown(control, SHUT_RDWR);
+  session.control.shutdownSend();
+  session.control.close();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++closed_;
@@ -277,7 +258,7 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   const std::size_t blank = line.find(' ');
   const std::string verb = upper(line.substr(0, blank));
   const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
-  const int control = session.control;
+  platform::Socket& control = session.control;
 
   bool open = true;
   if (auto reply = scriptedReply(line, verb)) {
@@ -286,28 +267,46 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
     open = transfer(session, verb, argument);
   } else if (verb == "STOR") {
     open = store(session, argument);
-  } else if (verb == "PASV") {
-    if (session.passiveListener >= 0) ::close(session.passiveListener);
-    int port = 0;
-    session.passiveListener = listenOnLoopback(port);
+  } else if (verb == "PASV" || verb == "EPSV") {
+    // PASV can name only IPv4 addresses; EPSV names a port on the address the client reached.
     session.activeAddress.reset();
+    const auto opened =
+        session.passiveListener.open(platform::loopbackAddress(verb == "PASV" ? 4 : family_));
+    const int port = session.passiveListener.address().port;
     char reply[80];
-    std::snprintf(reply, sizeof reply, "227 Entering Passive Mode (127,0,0,1,%d,%d).", port / 256,
-                  port % 256);
+    if (!opened.ok()) {
+      std::snprintf(reply, sizeof reply, "425 Cannot listen.");
+    } else if (verb == "PASV") {
+      std::snprintf(reply, sizeof reply, "227 Entering Passive Mode (127,0,0,1,%d,%d).", port / 256,
+                    port % 256);
+    } else {
+      std::snprintf(reply, sizeof reply, "229 Entering Extended Passive Mode (|||%d|)", port);
+    }
     open = sendReply(control, reply);
   } else if (verb == "PORT") {
     unsigned h1, h2, h3, h4, p1, p2;
     if (std::sscanf(argument.c_str(), "%u,%u,%u,%u,%u,%u", &h1, &h2, &h3, &h4, &p1, &p2) != 6) {
       open = sendReply(control, "501 Syntax error in PORT.");
     } else {
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl((h1 << 24) | (h2 << 16) | (h3 << 8) | h4);
-      address.sin_port = htons(static_cast<std::uint16_t>(p1 * 256 + p2));
+      platform::NetAddress address;
+      address.family = 4;
+      address.bytes = {static_cast<unsigned char>(h1), static_cast<unsigned char>(h2),
+                       static_cast<unsigned char>(h3), static_cast<unsigned char>(h4)};
+      address.port = static_cast<std::uint16_t>(p1 * 256 + p2);
       session.activeAddress = address;
-      if (session.passiveListener >= 0) ::close(session.passiveListener);
-      session.passiveListener = -1;
+      session.passiveListener.close();
       open = sendReply(control, "200 PORT command successful.");
+    }
+  } else if (verb == "EPRT") {
+    const auto address = extendedAddress(argument);
+    if (!address) {
+      open = sendReply(control, "501 Syntax error in EPRT.");
+    } else if (!address->valid()) {
+      open = sendReply(control, "522 Network protocol not supported, use (1,2)");
+    } else {
+      session.activeAddress = *address;
+      session.passiveListener.close();
+      open = sendReply(control, "200 EPRT command successful.");
     }
   } else if (verb == "SIZE") {
     std::optional<std::size_t> size;
@@ -345,35 +344,22 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   return open && !shouldCloseAfter(line, verb);
 }
 
-int FakeFtpServer::openDataConnection(Session& session) {
+platform::Socket FakeFtpServer::openDataConnection(Session& session) {
+  platform::Socket data;
   if (session.activeAddress) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    const sockaddr_in address = *session.activeAddress;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      ::close(fd);
-      return -1;
-    }
-    setSendTimeout(fd);
-    return fd;
+    data.connect(*session.activeAddress, Deadline::after(kDataWait));
+    return data;
   }
-  if (session.passiveListener < 0) return -1;
-  const auto deadline = Clock::now() + kDataWait;
-  int fd = -1;
-  while (fd < 0 && Clock::now() < deadline) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) break;
-    }
-    pollfd ready{session.passiveListener, POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(kSlice.count())) > 0) {
-      fd = ::accept4(session.passiveListener, nullptr, nullptr, SOCK_CLOEXEC);
-    }
+  if (!session.passiveListener.isOpen()) return data;
+  const auto deadline = Deadline::after(kDataWait);
+  platform::NetAddress peer;
+  while (!deadline.expired() && !stopping()) {
+    const auto accepted =
+        session.passiveListener.accept(data, peer, Deadline::after(kSlice).earlier(deadline));
+    if (accepted.kind != platform::OutcomeKind::timedOut) break;
   }
-  ::close(session.passiveListener);
-  session.passiveListener = -1;
-  if (fd >= 0) setSendTimeout(fd);
-  return fd;
+  session.passiveListener.close();
+  return data;
 }
 
 bool FakeFtpServer::transfer(Session& session, const std::string& verb, const std::string& path) {
@@ -384,24 +370,18 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
     auto found = table.find(path);
     if (found != table.end()) script = found->second;
   }
-  const int control = session.control;
+  platform::Socket& control = session.control;
   if (!script) return sendReply(control, "550 No such file or directory.");
   if (!sendReply(control, "150 Opening data connection.")) return false;
 
   if (script->noDataConnection) {
     const auto until = Clock::now() + script->holdControl;
-    while (Clock::now() < until) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) break;
-      }
-      std::this_thread::sleep_for(kSlice);
-    }
+    while (Clock::now() < until && !stopping()) std::this_thread::sleep_for(kSlice);
     return false;
   }
 
-  const int data = openDataConnection(session);
-  if (data < 0) return sendReply(control, "425 Can't open data connection.");
+  platform::Socket data = openDataConnection(session);
+  if (!data.isOpen()) return sendReply(control, "425 Can't open data connection.");
   const std::size_t limit =
       std::min(script->dropAfter.value_or(script->data.size()), script->data.size());
   std::size_t sent = 0;
@@ -418,30 +398,27 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
   }
   if (connected) sendAll(data, script->data.substr(sent, limit - sent));
   if (script->dropAfter && script->resetOnDrop) {
-    closeAbortively(data);
+    data.abort();
   } else {
-    ::close(data);
+    data.close();
   }
   if (!script->finalReply.empty() && !sendReply(control, script->finalReply)) return false;
   return !script->dropControl;
 }
 
 bool FakeFtpServer::store(Session& session, const std::string& path) {
-  const int control = session.control;
+  platform::Socket& control = session.control;
   if (!sendReply(control, "150 Ready to receive.")) return false;
-  const int data = openDataConnection(session);
-  if (data < 0) return sendReply(control, "425 Can't open data connection.");
+  platform::Socket data = openDataConnection(session);
+  if (!data.isOpen()) return sendReply(control, "425 Can't open data connection.");
   std::string received;
-  const auto deadline = Clock::now() + kDataWait;
-  while (Clock::now() < deadline) {
-    pollfd ready{data, POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(kSlice.count())) <= 0) continue;
-    char buffer[4096];
-    ssize_t got = ::recv(data, buffer, sizeof buffer, 0);
-    if (got <= 0) break;
-    received.append(buffer, static_cast<std::size_t>(got));
+  const auto deadline = Deadline::after(kDataWait);
+  char buffer[4096];
+  std::size_t got = 0;
+  while (data.readSome(buffer, sizeof buffer, got, deadline).ok() && got > 0) {
+    received.append(buffer, got);
   }
-  ::close(data);
+  data.close();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stored_[path] = received;

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Socket.h"
+
 namespace testing_support {
 
 /// How one transfer (LIST, NLST or RETR of a path) goes on the data connection.
@@ -39,27 +41,32 @@ struct FakeTransfer {
   std::chrono::milliseconds holdControl{0};
 };
 
-/// A scripted FTP server on 127.0.0.1 for tests, in the spirit of curl's test server: not a
-/// real server, but one that records the exact command lines it receives and answers from a
-/// script. The port is picked by the system at construction; every client connection is served
+/// A scripted FTP server on 127.0.0.1 (or ::1) for tests, in the spirit of curl's test server:
+/// not a real server, but one that records the exact command lines it receives and answers from
+/// a script. The port is picked by the system at construction; every client connection is served
 /// on a thread of its own; all waits are bounded; the destructor stops everything.
 ///
 /// Defaults: greeting "220 fake ready"; USER 331, PASS 230, SYST "215 UNIX Type: L8", TYPE 200,
-/// PASV (a fresh listener on 127.0.0.1) and PORT 200, CWD/CDUP/DELE/RMD/RNTO 250, MKD 257,
+/// PASV (227 naming a fresh listener on 127.0.0.1), EPSV (229 naming the port of a fresh
+/// listener on the server's own address), PORT and EPRT 200 (the server then connects to the
+/// address given, "EPRT |1|127.0.0.1|port|" or "EPRT |2|::1|port|"; 522 for another protocol
+/// number, 501 for text it cannot read), CWD/CDUP/DELE/RMD/RNTO 250, MKD 257,
 /// RNFR 350, PWD "257 \"/\" is the current directory", OPTS 200, NOOP 200, MDTM
 /// "213 20260101000000", SIZE of a scripted file, QUIT 221 (then closes); LIST/NLST/RETR of a
 /// scripted path send it with 150 ... 226, of any other path "550 No such file or directory."
 /// STOR stores what arrives (see stored()). Any other command: "502 Command not implemented.".
 class FakeFtpServer {
  public:
-  FakeFtpServer();
+  /// Listens on the loopback address of `family`: 4 for 127.0.0.1, 6 for ::1. Throws
+  /// std::runtime_error when it cannot.
+  explicit FakeFtpServer(int family = 4);
   ~FakeFtpServer();
   FakeFtpServer(const FakeFtpServer&) = delete;
   FakeFtpServer& operator=(const FakeFtpServer&) = delete;
 
   int port() const { return port_; }
-  /// "127.0.0.1".
-  static const char* host() { return "127.0.0.1"; }
+  /// The address listened on: "127.0.0.1" or "::1".
+  const char* host() const { return family_ == 6 ? "::1" : "127.0.0.1"; }
 
   /// Every command line received so far, in order of arrival, without its line end.
   std::vector<std::string> commands() const;
@@ -97,15 +104,17 @@ class FakeFtpServer {
  private:
   struct Session;
   void acceptLoop();
-  void serve(int control);
+  void serve(platform::Socket control);
   bool handleCommand(Session& session, const std::string& line);
   bool transfer(Session& session, const std::string& verb, const std::string& path);
   bool store(Session& session, const std::string& path);
-  int openDataConnection(Session& session);
+  platform::Socket openDataConnection(Session& session);
+  bool stopping() const;
   std::optional<std::string> scriptedReply(const std::string& line, const std::string& verb) const;
   bool shouldCloseAfter(const std::string& line, const std::string& verb) const;
 
-  int listener_ = -1;
+  int family_ = 4;
+  platform::Listener listener_;
   int port_ = 0;
   std::thread acceptThread_;
   std::vector<std::thread> sessions_;
