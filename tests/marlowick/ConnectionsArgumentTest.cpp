@@ -51,6 +51,9 @@ TEST(ConnectionsArgument, ValuesTable) {
       {{"--image=false", "--connections=6"}, true, 6, ""},
       // Names are case-sensitive: another name is ignored like any unknown one.
       {{"--Connections=0"}, true, 1, ""},
+      // The time limit is checked after the connections, with its own message.
+      {{"--connections=2", "--timeout=86401"}, false, 2, "Invalid timeout value: 86401\n"},
+      {{"--connections=2", "--timeout=-1"}, false, 2, "Invalid timeout value: -1\n"},
   };
   for (const Case& c : cases) {
     std::string trace;
@@ -83,6 +86,19 @@ TEST(ConnectionsArgument, SettingsRowAfterMaxfoldersOnlyAboveOne) {
     EXPECT_EQ(table.substr(table.size() - expected.size()), expected);
     EXPECT_EQ(table.find("connections") != std::string::npos, connections > 1);
   }
+}
+
+TEST(ConnectionsArgument, TimeoutRowOnlyWhenNotTheDefault) {
+  Downloader job;
+  job.host = "h";
+  for (std::int64_t seconds : {60, 0, 5}) {
+    job.timeout = seconds;
+    const bool shown = marlowick::settingsTable(job).find(" timeout     : " +
+                                                         std::to_string(seconds) + "\n") !=
+                       std::string::npos;
+    EXPECT_EQ(shown, seconds != 60) << seconds;
+  }
+  EXPECT_NE(marlowick::config().helpText().find("--timeout=SECONDS"), std::string::npos);
 }
 
 TEST(ConnectionsArgument, ListedInTheHelpText) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <regex>
 #include <sstream>
 
@@ -119,6 +120,27 @@ TEST(DownloaderConnections, SameFilesCountsAndMessagesAsOneConnection) {
   EXPECT_EQ(served.server.commandsWithVerb("OPTS").size(), 1u + 4u);
   EXPECT_EQ(served.server.commandsWithVerb("LIST").size(), 1u + 1u);
   EXPECT_EQ(served.server.commandsWithVerb("RETR").size(), 24u + 24u);
+}
+
+// A file whose data never comes holds its connection only as long as the time limit: the job
+// ends with every other file saved and that one failed with the reason.
+TEST(DownloaderConnections, ASilentTransferEndsAtTheLimit) {
+  ServedFiles served(8);
+  testing_support::FakeTransfer silent;
+  silent.data = served.contents[3];
+  silent.pauseAt = {0};
+  silent.pause = std::chrono::seconds(20);
+  served.server.setFile(fileName(3), silent);
+  TempDir dir;
+  Downloader job = jobFor(served.server.port(), dir.path());
+  job.connections = 4;
+  job.timeout = 1;
+  const auto start = std::chrono::steady_clock::now();
+  JobRun run = runJob(job);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(job.savedCount, 7u);
+  EXPECT_NE(run.log.find("Download f03.bin failed: no data for 1 s"), std::string::npos)
+      << run.log;
 }
 
 TEST(DownloaderConnections, ADroppedConnectionLeavesTheOthersTheWork) {

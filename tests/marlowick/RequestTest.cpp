@@ -81,7 +81,9 @@ TEST(ApplyArguments, AcceptedValuesTable) {
       {{"--include=*.txt", "--include"}, [](auto& j) { EXPECT_EQ(j.include, "*.txt"); }},
       {{"--include=a|b", "--include=c"}, [](auto& j) { EXPECT_EQ(j.include, "c"); }},
       {{"--exclude=old*"}, [](auto& j) { EXPECT_EQ(j.exclude, "old*"); }},
-      {{"--timeout=5"}, [](auto& j) { EXPECT_EQ(j.port, 21); }},
+      {{"--timeout=5"}, [](auto& j) { EXPECT_EQ(j.timeout, 5); }},
+      {{"--timeout=0"}, [](auto& j) { EXPECT_EQ(j.timeout, 0); }},
+      {{"--Timeout=5"}, [](auto& j) { EXPECT_EQ(j.timeout, 60); }},
       {{"--Host=x"}, [](auto& j) { EXPECT_EQ(j.host, ""); }},
       {{"--host=a", "--host=b"}, [](auto& j) { EXPECT_EQ(j.host, "b"); }},
       {{"--maxfiles=3", "--maxfolders=-1"}, [](auto& j) {

@@ -37,13 +37,13 @@ std::string upper(std::string text) {
   return text;
 }
 
-void pauseFor(const FakeTransfer& script) {
+// A pause ends early when the script says so or the server is stopping: a test never waits out a
+// long pause that only had to outlast the client's time limit.
+template <typename Stopping>
+void pauseFor(const FakeTransfer& script, Stopping stopping) {
   const auto end = std::chrono::steady_clock::now() + script.pause;
-  if (!script.resumeWhen) {
-    std::this_thread::sleep_until(end);
-    return;
-  }
-  while (!script.resumeWhen() && std::chrono::steady_clock::now() < end) {
+  while (std::chrono::steady_clock::now() < end && !stopping() &&
+         !(script.resumeWhen && script.resumeWhen())) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
@@ -146,6 +146,17 @@ void FakeFtpServer::setReply(const std::string& command, std::string reply) {
   replies_[command] = std::move(reply);
 }
 
+void FakeFtpServer::setSilent(const std::string& command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  silent_.push_back(command);
+}
+
+bool FakeFtpServer::isSilent(const std::string& line, const std::string& verb) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::find(silent_.begin(), silent_.end(), line) != silent_.end() ||
+         std::find(silent_.begin(), silent_.end(), verb) != silent_.end();
+}
+
 void FakeFtpServer::closeAfter(const std::string& command) {
   std::lock_guard<std::mutex> lock(mutex_);
   closeAfter_.push_back(command);
@@ -207,7 +218,7 @@ void FakeFtpServer::serve(platform::Socket control) {
     std::lock_guard<std::mutex> lock(mutex_);
     greeting = greeting_;
   }
-  bool open = sendReply(session.control, greeting);
+  bool open = isSilent("greeting", "greeting") || sendReply(session.control, greeting);
   while (open) {
     std::size_t end = session.pending.find('\n');
     if (end != std::string::npos) {
@@ -261,7 +272,9 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   platform::Socket& control = session.control;
 
   bool open = true;
-  if (auto reply = scriptedReply(line, verb)) {
+  if (isSilent(line, verb)) {
+    // Nothing, ever: the client's time limit has to end the wait.
+  } else if (auto reply = scriptedReply(line, verb)) {
     open = sendReply(control, *reply);
   } else if (verb == "LIST" || verb == "NLST" || verb == "RETR") {
     open = transfer(session, verb, argument);
@@ -394,7 +407,7 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
     connected = sendAll(data, script->data.substr(sent, stop - sent));
     if (!connected) break;
     sent = stop;
-    pauseFor(*script);
+    pauseFor(*script, [this] { return stopping(); });
   }
   if (connected) sendAll(data, script->data.substr(sent, limit - sent));
   if (script->dropAfter && script->resetOnDrop) {

@@ -91,6 +91,9 @@ class FakeFtpServer {
   void setReply(const std::string& command, std::string reply);
   /// After answering `command` (whole line or verb), close the control connection.
   void closeAfter(const std::string& command);
+  /// Never answer `command` (whole line or verb; "greeting" for the greeting), reading on as
+  /// if it had been answered: a server that leaves the client waiting.
+  void setSilent(const std::string& command);
   /// What LIST (and NLST) of `path` sends; the path is the text after "LIST " ("" for "LIST "
   /// and for a bare "LIST").
   void setListing(const std::string& path, std::string data);
@@ -112,6 +115,7 @@ class FakeFtpServer {
   bool stopping() const;
   std::optional<std::string> scriptedReply(const std::string& line, const std::string& verb) const;
   bool shouldCloseAfter(const std::string& line, const std::string& verb) const;
+  bool isSilent(const std::string& line, const std::string& verb) const;
 
   int family_ = 4;
   platform::Listener listener_;
@@ -128,6 +132,7 @@ class FakeFtpServer {
   std::string greeting_ = "220 fake ready";
   std::map<std::string, std::string> replies_;
   std::vector<std::string> closeAfter_;
+  std::vector<std::string> silent_;
   std::map<std::string, FakeTransfer> listings_;
   std::map<std::string, FakeTransfer> files_;
   std::map<std::string, std::string> stored_;

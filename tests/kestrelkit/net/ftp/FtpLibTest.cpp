@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "platform/Socket.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/TempDir.h"
 
@@ -461,6 +463,49 @@ TEST_F(FtpLibTest, ListInActiveMode) {
   EXPECT_EQ(sent[0], "TYPE A");
   EXPECT_EQ(sent[1].rfind("PORT 127,0,0,1,", 0), 0u);
   EXPECT_EQ(sent[2], "LIST pub");
+}
+
+// Over IPv6 data connections are asked for with EPSV and offered with EPRT.
+TEST_F(FtpLibTest, Ipv6UsesExtendedDataCommands) {
+  std::unique_ptr<FakeFtpServer> six;
+  try {
+    six = std::make_unique<FakeFtpServer>(6);
+  } catch (const std::exception&) {
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  six->setListing("", kReadme + "\r\n");
+  for (bool passive : {true, false}) {
+    FtpLib connection;
+    ASSERT_TRUE(connection.connect("::1", six->port()));
+    passive ? connection.setPassiveMode() : connection.setActiveMode();
+    ASSERT_TRUE(connection.login("user", "secret"));
+    std::vector<FtpFileInfo> records;
+    ASSERT_TRUE(connection.list("", records));
+    EXPECT_EQ(records.size(), 1u);
+  }
+  const Lines sent = six->commands();
+  EXPECT_EQ(six->commandsWithVerb("EPSV"), Lines{"EPSV"});
+  ASSERT_EQ(six->commandsWithVerb("EPRT").size(), 1u);
+  EXPECT_EQ(six->commandsWithVerb("EPRT")[0].rfind("EPRT |2|::1|", 0), 0u);
+  EXPECT_TRUE(six->commandsWithVerb("PASV").empty());
+}
+
+// A 227 reply cannot send the data connection elsewhere: only its port is used.
+TEST_F(FtpLibTest, PassiveDataGoesToTheServersAddressWhateverTheReplyNames) {
+  platform::Listener elsewhere;
+  ASSERT_TRUE(elsewhere.open(platform::loopbackAddress(4)).ok());
+  const int port = elsewhere.address().port;
+  server.setReply("PASV", "227 Entering Passive Mode (10,9,8,7," + std::to_string(port / 256) +
+                              "," + std::to_string(port % 256) + ").");
+  server.setReply("LIST", "425 No data connection.");
+  FtpLib connection;
+  logIn(connection);
+  std::vector<FtpFileInfo> records;
+  EXPECT_FALSE(connection.list("", records));
+  platform::Socket taken;
+  platform::NetAddress from;
+  EXPECT_TRUE(elsewhere.accept(taken, from, platform::Deadline::after(std::chrono::seconds(5))).ok());
+  EXPECT_EQ(from.text(), "127.0.0.1");
 }
 
 TEST_F(FtpLibTest, GetIsJudgedByTheFinalReply) {
