@@ -310,5 +310,32 @@ TEST_P(ServerDownload, RecursiveJobEntersFoldersNamedWithALeadingDashOrBlanks) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerDownload, E2E_ALL_SERVERS, ServerNames());
 
+// Over IPv6 (EPSV and EPRT) a tree arrives byte for byte in both modes.
+class ServerOverIpv6 : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerSetup setup;
+    setup.ipv6 = true;
+    server_ = std::make_unique<FtpServerProcess>(GetParam(), tree().root(), setup);
+  }
+};
+
+TEST_P(ServerOverIpv6, TreeArrivesInBothModes) {
+  for (const char* passive : {"--passive=true", "--passive=false"}) {
+    testing_support::TempDir into;
+    auto job = runJob(*server_, into.path(), {"--remote=/deep", passive});
+    const FileSet expected = relativeTo(
+        "/deep", tree().select([](const TreeFile& f) { return startsWith(f.path, "deep/"); }));
+    EXPECT_EQ(filesBelow(into.path()), expected) << passive << job.process.out;
+    for (const auto& name : expected) {
+      EXPECT_TRUE(sameBytes(tree().file("deep/" + name), into.file(name))) << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerOverIpv6,
+                         ::testing::Values(ServerKind::vsftpd, ServerKind::pyftpdlib),
+                         ServerNames());
+
 }  // namespace
 }  // namespace e2e

@@ -34,7 +34,7 @@ bool JobRun::printed(const std::string& line) const {
 
 std::vector<std::string> jobArguments(const FtpServerProcess& server, const std::string& local,
                                       std::vector<std::string> options) {
-  std::vector<std::string> args{"--host=127.0.0.1", "--port=" + std::to_string(server.port()),
+  std::vector<std::string> args{"--host=" + server.host(), "--port=" + std::to_string(server.port()),
                                 "--username=" + server.user(), "--password=" + server.password(),
                                 "--local=" + local};
   bool recurseGiven = false;

@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/Socket.h"
+
 namespace e2e {
 namespace {
 
@@ -50,30 +52,24 @@ int freeLoopbackPort() {
 }
 
 /// True once a connection to `port` gets a complete "220" greeting, within `timeout`.
-bool greets(int port, std::chrono::milliseconds timeout) {
+bool greets(int family, int port, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    platform::Socket socket;
+    const auto address = platform::loopbackAddress(family, static_cast<std::uint16_t>(port));
+    if (socket.connect(address, platform::Deadline::after(std::chrono::seconds(2))).ok()) {
       std::string seen;
       char buffer[1024];
-      pollfd ready{fd, POLLIN, 0};
-      while (::poll(&ready, 1, 2000) > 0) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0) break;
-        seen.append(buffer, static_cast<std::size_t>(got));
+      std::size_t got = 0;
+      while (socket.readSome(buffer, sizeof buffer, got,
+                             platform::Deadline::after(std::chrono::seconds(2)))
+                 .ok() &&
+             got > 0) {
+        seen.append(buffer, got);
         // The last line of a reply has a blank after the code.
-        if (seen.rfind("220 ", 0) == 0 || seen.find("\n220 ") != std::string::npos) {
-          ::close(fd);
-          return true;
-        }
+        if (seen.rfind("220 ", 0) == 0 || seen.find("\n220 ") != std::string::npos) return true;
       }
     }
-    ::close(fd);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
@@ -146,7 +142,9 @@ std::string serverName(ServerKind kind) {
 }
 
 FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& root, ServerSetup setup)
-    : kind_(kind), user_(kind == ServerKind::vsftpd ? kAccount : "user"), password_(kPassword) {
+    : kind_(kind),
+      host_(setup.ipv6 ? "::1" : "127.0.0.1"),
+      user_(kind == ServerKind::vsftpd ? kAccount : "user"), password_(kPassword) {
   ::chmod(config_.path().c_str(), 0755);
   // A port picked here may be taken before the server binds it: try again with another.
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -182,7 +180,7 @@ bool FtpServerProcess::start(const std::string& root, const ServerSetup& setup) 
     port_ = freeLoopbackPort();
     process_ = std::make_unique<BackgroundProcess>(commandLine(root, setup), options);
   }
-  return greets(port_, std::chrono::seconds(10)) &&
+  return greets(setup.ipv6 ? 6 : 4, port_, std::chrono::seconds(10)) &&
          process_->wait(std::chrono::milliseconds(0)) == -1;
 }
 
@@ -193,8 +191,11 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
   switch (kind_) {
     case ServerKind::vsftpd: {
       std::filesystem::create_directories(config_.file("empty"));
+      const std::string listen = setup.ipv6
+                                     ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n"
+                                     : "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n";
       writeFile(config_.file("vsftpd.conf"),
-                "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + port +
+                listen + "listen_port=" + port +
                     "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=NO\n"
                     "local_root=" +
                     root + "\nchroot_local_user=YES\npam_service_name=" + kAccount +
@@ -258,7 +259,9 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
               "--password",
               password_,
               "--perm",
-              "elr"};
+              "elr",
+              "--host",
+              host_};
   }
   return {};
 }

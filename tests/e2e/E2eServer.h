@@ -20,6 +20,8 @@ struct ServerSetup {
   /// proftpd only: names go to the client in ISO-8859-1 while the disk holds UTF-8, and
   /// "OPTS UTF8 ON" is refused.
   bool latin1Names = false;
+  /// vsftpd and pyftpdlib only: listen on ::1 instead of 127.0.0.1.
+  bool ipv6 = false;
 };
 
 /// One server serving `root` read-only on 127.0.0.1 at a port picked at run time, started in
@@ -32,6 +34,8 @@ class FtpServerProcess {
   FtpServerProcess& operator=(const FtpServerProcess&) = delete;
 
   ServerKind kind() const { return kind_; }
+  /// The address listened on: "127.0.0.1" or "::1".
+  const std::string& host() const { return host_; }
   int port() const { return port_; }
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
@@ -43,6 +47,7 @@ class FtpServerProcess {
   std::vector<std::string> commandLine(const std::string& root, const ServerSetup& setup);
 
   ServerKind kind_;
+  std::string host_;
   testing_support::TempDir config_;
   std::unique_ptr<testing_support::BackgroundProcess> process_;
   int port_ = 0;

@@ -1,6 +1,6 @@
 """A real FTP server for tests: pyftpdlib serving one folder on 127.0.0.1.
 
-Usage: pyftpd.py ROOT [--user U --password P] [--perm elr] [--active]
+Usage: pyftpd.py ROOT [--user U --password P] [--perm elr] [--host 127.0.0.1|::1]
 Prints the port it listens on as the first line of output, then serves until killed.
 """
 import argparse
@@ -19,6 +19,7 @@ def main():
     parser.add_argument("--password", default="secret")
     parser.add_argument("--perm", default="elr")
     parser.add_argument("--anonymous", action="store_true")
+    parser.add_argument("--host", default="127.0.0.1")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.CRITICAL)
@@ -33,7 +34,7 @@ def main():
     Handler.authorizer = authorizer
     Handler.permit_foreign_addresses = False
     Handler.passive_ports = None
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64
     print(server.address[1], flush=True)
     try:
