@@ -171,6 +171,10 @@ TEST(DownloaderFaultTest, FailedTransfersKeepTheGoodCopyAndAreNotCounted) {
       {"local error on the server", withReply(std::string(5000, 'n'), "451 Local error."),
        "451 Local error."},
       {"data connection reset", droppedData(), "426 Connection closed; aborted."},
+      {"shorter than listed yet called complete",
+       withReply(std::string(3000, 'n'), "226 Transfer complete."), "received 3000 of 5000 bytes"},
+      {"control bytes in the reply", withReply(std::string(5000, 'n'), "426 \x1b[2Jgone\a"),
+       "426 \\x1B[2Jgone\\x07"},
       {"control connection lost before the final reply", droppedControl(), "connection lost"},
   };
   for (const auto& c : cases) {
