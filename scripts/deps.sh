@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev
+  libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libssl-dev openssl
   python3-pyftpdlib tmux locales
 )
 
