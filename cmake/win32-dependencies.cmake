@@ -1,38 +1,7 @@
 # The libraries of the Windows cross build, which Debian ships only as sources or headers:
-#   ftplib   - Debian's own source package, unpacked by scripts/windows.sh into the build folder
-#              (MARLOWICK_FTPLIB_SOURCE names the folder holding ftplib.c and ftplib.h);
-#   fmt      - Debian's source package too (MARLOWICK_FMT_SOURCE), or header-only from
-#              libfmt-dev's headers;
+#   fmt      - Debian's source package (MARLOWICK_FMT_SOURCE), or header-only from libfmt-dev's
+#              headers;
 #   GTest    - built from Debian's googletest sources in /usr/src/googletest.
-enable_language(C)
-
-set(MARLOWICK_FTPLIB_SOURCE "" CACHE PATH "Folder with ftplib.c and ftplib.h for the Windows build")
-if(NOT EXISTS "${MARLOWICK_FTPLIB_SOURCE}/ftplib.c")
-  message(FATAL_ERROR "MARLOWICK_FTPLIB_SOURCE must name ftplib's src folder (apt-get source ftplib)")
-endif()
-# ftplib's header declares its functions for a DLL (dllexport while building it, dllimport for
-# its users). It is linked statically here, so the build uses a copy without the declspecs; the
-# source is copied beside it because it includes "ftplib.h" from its own folder first.
-set(ftplib_copy "${CMAKE_BINARY_DIR}/ftplib")
-file(READ "${MARLOWICK_FTPLIB_SOURCE}/ftplib.h" ftplib_header)
-string(REPLACE "#define GLOBALDEF __declspec(dllexport)" "#define GLOBALDEF" ftplib_header
-  "${ftplib_header}")
-string(REGEX REPLACE "#define GLOBALREF __declspec\\(dll(ex|im)port\\)" "#define GLOBALREF extern"
-  ftplib_header "${ftplib_header}")
-file(CONFIGURE OUTPUT "${ftplib_copy}/ftplib.h" CONTENT "${ftplib_header}" @ONLY)
-configure_file("${MARLOWICK_FTPLIB_SOURCE}/ftplib.c" "${ftplib_copy}/ftplib.c" COPYONLY)
-# Winsock has no hstrerror; ftplib names it only in its debug output for a failed host lookup.
-file(CONFIGURE OUTPUT "${ftplib_copy}/hstrerror.c" CONTENT
-  "const char* hstrerror(int error) { (void)error; return \"host lookup failed\"; }\n")
-add_library(ftplib_win32 STATIC "${ftplib_copy}/ftplib.c" "${ftplib_copy}/hstrerror.c")
-# Third-party code: built as it is, without our warning policy.
-# The MinGW compiler defines _REENTRANT, which would make ftplib ask for the *_r resolver calls
-# of Unix; Winsock's lookups are the plain ones.
-set_property(TARGET ftplib_win32 PROPERTY COMPILE_OPTIONS -w -U_REENTRANT)
-target_compile_definitions(ftplib_win32 PRIVATE BUILDING_LIBRARY)
-target_include_directories(ftplib_win32 SYSTEM PUBLIC "${ftplib_copy}")
-target_link_libraries(ftplib_win32 PUBLIC ws2_32)
-add_library(ftplib::ftplib ALIAS ftplib_win32)
 
 # fmt: compiled once from Debian's source package when MARLOWICK_FMT_SOURCE names it (scripts/
 # windows.sh fetches it with apt-get source); otherwise header-only from libfmt-dev's headers,

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Windows build: installs what is missing (MinGW-w64, Wine, ftplib's Debian source package),
+# The Windows build: installs what is missing (MinGW-w64, Wine, fmt's Debian source package),
 # cross-builds marlowick.exe and the Windows test programs into build/win-rel, checks that the
 # .exe imports nothing but system DLLs, and runs the tests and an end-to-end download under Wine
 # in a throw-away Wine prefix. Usage: scripts/windows.sh [build|test] (default: both).
@@ -53,15 +53,13 @@ fetch_source() {
 
 build_windows() {
   install_packages
-  # ftplib, and fmt so that it is compiled once rather than header-only in every file.
-  fetch_source ftplib 'ftplib-*/src/ftplib.c'
+  # fmt, so that it is compiled once rather than header-only in every file.
   fetch_source libfmt-dev 'fmtlib-*/src/format.cc'
-  local ftplib fmt
-  ftplib=$(dirname "$(compgen -G "$deps/ftplib-*/src/ftplib.c" | head -n1)")
+  local fmt
   fmt=$(dirname "$(dirname "$(compgen -G "$deps/fmtlib-*/src/format.cc" | head -n1)")")
   cmake -S . -B "$build" -Wno-dev -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DMARLOWICK_BENCH=OFF \
-    -DMARLOWICK_FTPLIB_SOURCE="$ftplib" -DMARLOWICK_FMT_SOURCE="$fmt" >/dev/null
+    -DMARLOWICK_FMT_SOURCE="$fmt" >/dev/null
   cmake --build "$build" -j"$(nproc)"
   check_imports "$build/bin/marlowick.exe"
 }
