@@ -47,6 +47,11 @@ Arguments (--name=value, --name:value or --name value):
   --connections=N        fetch over N connections at once, 1 to 16 (default 1)
   --timeout=SECONDS      give up on a server silent this long, 0 to 86400; 0 waits without
                          limit (default 60)
+  --secure=false|true|implicit
+                         FTP over TLS: true asks for it after the greeting (AUTH TLS),
+                         implicit speaks it from the first byte (port 990 unless --port)
+  --verify=true|false    check the server's certificate and name (default true)
+  --cafile=FILE          PEM file of further trusted certificates (a self-signed server's)
 
 Wildcards: * any text, ? one character, [abc] one of a, b, c, [!abc] none of them.
 

@@ -141,7 +141,10 @@ bool Downloader::execute() {
 bool Downloader::runJob(FtpLib& ftp) {
   if (systemCodePage.empty()) systemCodePage = platform::localeCharset();
   consoleLine(fmt::format(" Connecting {} ...", host));
-  ftp.setTimeout(std::chrono::seconds(timeout));
+  if (secure != kestrelkit::net::ftp::FtpSecurity::none && !verify) {
+    printAndLog(" the server's certificate is not checked (--verify=false)", true);
+  }
+  prepare(ftp);
   if (!ftp.connect(host, port)) {
     return printAndLog(fmt::format("Unable to connect to {} {}", host, failureText(ftp)), false);
   }
@@ -182,8 +185,17 @@ bool Downloader::runJob(FtpLib& ftp) {
   return true;
 }
 
-bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
+void Downloader::prepare(FtpLib& ftp) const {
   ftp.setTimeout(std::chrono::seconds(timeout));
+  if (secure == kestrelkit::net::ftp::FtpSecurity::none) return;
+  kestrelkit::net::ftp::TlsSettings settings;
+  settings.verify = verify;
+  settings.caFile = cafile;
+  ftp.setSecurity(secure, settings);
+}
+
+bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
+  prepare(ftp);
   if (!ftp.connect(host, port)) {
     failure = fmt::format("Unable to connect to {} {}", host, failureText(ftp));
     return false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
+#include "kestrelkit/net/ftp/FtpLib.h"
 
 namespace kestrelkit::net::ftp {
 class FtpLib;
@@ -85,6 +86,12 @@ class Downloader {
   /// byte); 0 waits without limit.
   std::int64_t timeout = kDefaultTimeout;
   static constexpr std::int64_t kDefaultTimeout = 60;
+  /// TLS on every connection: none, asked for after the greeting, or from the first byte.
+  kestrelkit::net::ftp::FtpSecurity secure = kestrelkit::net::ftp::FtpSecurity::none;
+  /// Check the server's certificate (chain and name); false accepts any.
+  bool verify = true;
+  /// A PEM file of further trust anchors; empty for none.
+  std::string cafile;
 
   /// Character set of code page 0 (`encoding` before the server accepts UTF-8). Empty: the
   /// locale's, which `execute` fills in here when it starts.
@@ -109,6 +116,8 @@ class Downloader {
   /// connect, mode, login, UTF-8 (which must get the first connection's answer), folder change.
   /// Reports nothing; false with the reason in `failure`. May throw, like the job's steps.
   virtual bool openExtraConnection(kestrelkit::net::ftp::FtpLib& ftp, std::string& failure);
+  /// Gives `ftp` the job's time limit and security before it connects.
+  void prepare(kestrelkit::net::ftp::FtpLib& ftp) const;
 
  private:
   friend class TransferCrew;

@@ -19,6 +19,8 @@
 
 namespace marlowick {
 
+using kestrelkit::net::ftp::FtpSecurity;
+
 namespace {
 
 constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
@@ -183,6 +185,14 @@ void applyPatterns(const util::Arguments& arguments, const char* name, std::stri
 
 // A day: any longer and the limit is no limit at all.
 constexpr std::int64_t kLongestTimeout = 86400;
+constexpr std::int32_t kImplicitTlsPort = 990;
+
+std::string asciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -307,7 +317,7 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
     }
     return printAndLog("Invalid connections value: " + value, false);
   });
-  return ok && eachValue(arguments, "timeout", [&](const std::string& value) {
+  ok = ok && eachValue(arguments, "timeout", [&](const std::string& value) {
     std::int64_t seconds = 0;
     if (parseWholeNumber(value, seconds) && seconds >= 0 && seconds <= kLongestTimeout) {
       job.timeout = seconds;
@@ -315,6 +325,28 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
     }
     return printAndLog("Invalid timeout value: " + value, false);
   });
+  ok = ok && eachValue(arguments, "secure", [&](const std::string& value) {
+    bool on = false;
+    if (asciiLower(value) == "implicit") {
+      job.secure = FtpSecurity::implicitTls;
+    } else if (parseBoolean(value, on)) {
+      job.secure = on ? FtpSecurity::explicitTls : FtpSecurity::none;
+    } else {
+      return printAndLog(fmt::format("Invalid secure value: {}{}Valid value is true, false or "
+                                     "implicit",
+                                     value, kLineBreak()),
+                         false);
+    }
+    return true;
+  });
+  ok = ok && applyBoolean(arguments, "verify", job.verify, "Invalid verify value: ", "Valid");
+  if (!ok) return false;
+  for (const std::string& value : arguments.values("cafile")) job.cafile = value;
+  // TLS from the first byte has a port of its own.
+  if (job.secure == FtpSecurity::implicitTls && !arguments.isPresent("port")) {
+    job.port = kImplicitTlsPort;
+  }
+  return true;
 }
 
 }  // namespace marlowick

@@ -23,6 +23,17 @@ std::string minutes(std::int64_t ticks) {
   return ticks == Downloader::kOff ? std::string() : std::to_string(ticks / kTicksPerMinute);
 }
 
+std::string security(kestrelkit::net::ftp::FtpSecurity secure) {
+  switch (secure) {
+    case kestrelkit::net::ftp::FtpSecurity::explicitTls:
+      return "true";
+    case kestrelkit::net::ftp::FtpSecurity::implicitTls:
+      return "implicit";
+    default:
+      return std::string();
+  }
+}
+
 std::string count(std::int64_t value) {
   return value == Downloader::kOff ? std::string() : std::to_string(value);
 }
@@ -58,6 +69,9 @@ std::string settingsTable(const Downloader& job) {
   row("connections", job.connections > 1 ? std::to_string(job.connections) : std::string());
   row("timeout", job.timeout != Downloader::kDefaultTimeout ? std::to_string(job.timeout)
                                                            : std::string());
+  row("secure", security(job.secure));
+  row("verify", job.verify ? std::string() : flag(false));
+  row("cafile", job.cafile);
   row("Files", job.files.empty() ? std::string() : std::to_string(job.files.size()));
   table += platform::kLineEnd;
   return table;

@@ -16,7 +16,8 @@ std::string durationText(std::chrono::milliseconds span) {
   return text + " s";
 }
 
-Outcome ControlConnection::open(const std::string& host, std::uint16_t port) {
+Outcome ControlConnection::open(const std::string& host, std::uint16_t port,
+                                const Securer& secure) {
   close();
   std::string error;
   const auto addresses = platform::resolveHost(host, port, error);
@@ -30,6 +31,10 @@ Outcome ControlConnection::open(const std::string& host, std::uint16_t port) {
     }
     if (!tried.ok()) continue;
     stream_ = std::make_unique<SocketStream>(std::move(socket));
+    if (secure) {
+      const Outcome secured = secure(stream_, Deadline::within(timeout));
+      if (!secured.ok()) return failed(secured);
+    }
     return greet();
   }
   return tried;

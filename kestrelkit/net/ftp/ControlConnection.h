@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,10 +21,16 @@ std::string durationText(std::chrono::milliseconds span);
 /// then on.
 class ControlConnection {
  public:
+  /// Makes a new connection's stream secure before anything is read from it.
+  using Securer =
+      std::function<platform::Outcome(std::unique_ptr<ByteStream>&, const platform::Deadline&)>;
+
   /// Connects to the first address of `host` that takes the connection, each tried within the
-  /// time limit, and reads the greeting (a "120" first is waited through). `done` only for a 2xx
-  /// greeting; a refusing greeting is `refused` with its code, and the connection is closed.
-  platform::Outcome open(const std::string& host, std::uint16_t port);
+  /// time limit, passes the stream through `secure` when given (TLS from the first byte), and
+  /// reads the greeting (a "120" first is waited through). `done` only for a 2xx greeting; a
+  /// refusing greeting is `refused` with its code, and the connection is closed.
+  platform::Outcome open(const std::string& host, std::uint16_t port,
+                         const Securer& secure = nullptr);
   bool isOpen() const { return stream_ != nullptr; }
   void close();
 

@@ -73,17 +73,57 @@ bool FtpLib::connect(const std::string& host, std::int32_t port) {
   if (host.empty() || !detail::isCString(host) || port < 0 || port > 65535) {
     return finish(Outcome::local("no such host or port"));
   }
+  std::unique_ptr<TlsSession> tls;
+  if (security_ != FtpSecurity::none) {
+    TlsSettings settings = tlsSettings_;
+    settings.host = host;
+    std::string error;
+    tls = TlsSession::create(settings, error);
+    if (!tls) return finish(Outcome::local(error));
+  }
   auto fresh = std::make_unique<ControlConnection>();
   fresh->timeout = timeout_;
-  Outcome opened = fresh->open(host, static_cast<std::uint16_t>(port));
+  ControlConnection::Securer fromTheStart;
+  if (security_ == FtpSecurity::implicitTls) {
+    fromTheStart = [&tls](std::unique_ptr<ByteStream>& stream, const platform::Deadline& deadline) {
+      return tls->secureControl(stream, deadline);
+    };
+  }
+  Outcome opened = fresh->open(host, static_cast<std::uint16_t>(port), fromTheStart);
+  if (opened.ok() && security_ == FtpSecurity::explicitTls) opened = startTls(*fresh, *tls);
   if (!opened.ok()) {
+    fresh->close();
     outcome_ = std::move(opened);
     return false;
   }
   // A second connect replaces the first connection; the old one is ended rather than leaked.
   control_ = std::move(fresh);
+  tls_ = std::move(tls);
   type_ = 0;
   return finish(Outcome::success());
+}
+
+Outcome FtpLib::startTls(ControlConnection& control, TlsSession& tls) {
+  FtpReply reply;
+  Outcome asked = control.command("AUTH TLS", reply);
+  if (!asked.ok()) return asked;
+  if (reply.code != 234 && reply.kind() != '2') {
+    return Outcome::refusal(reply.code, "TLS refused: " + reply.line);
+  }
+  return tls.secureControl(control.stream(), platform::Deadline::within(timeout_));
+}
+
+Outcome FtpLib::protectData() {
+  if (!tls_) return Outcome::success();
+  Outcome outcome = exchange("PBSZ 0", '2');
+  if (outcome.ok()) outcome = exchange("PROT P", '2');
+  return outcome;
+}
+
+void FtpLib::setSecurity(FtpSecurity security, TlsSettings settings) {
+  Guard guard(lock_);
+  security_ = security;
+  tlsSettings_ = std::move(settings);
 }
 
 bool FtpLib::login(const std::string& user, const std::string& password) {
@@ -97,6 +137,9 @@ bool FtpLib::login(const std::string& user, const std::string& password) {
   } else if (outcome.ok()) {
     outcome = exchange("PASS " + password, '2');
   }
+  // Data in clear is never an option on a secure session: a server that will not protect it
+  // fails the login.
+  if (outcome.ok()) outcome = protectData();
   if (!finish(outcome)) return false;
   systemType_.clear();
   getSystemType(systemType_);
@@ -244,6 +287,7 @@ void FtpLib::quit() {
 void FtpLib::close() {
   Guard guard(lock_);
   control_->close();
+  tls_.reset();
   control_->lastResponse.clear();
   type_ = 0;
 }

@@ -13,6 +13,7 @@
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpReply.h"
+#include "kestrelkit/net/ftp/TlsStream.h"
 #include "platform/Outcome.h"
 
 namespace platform {
@@ -28,6 +29,10 @@ namespace kestrelkit::net::ftp {
 
 /// Told, while `get` moves a file's data, how many bytes have reached the local file so far.
 using TransferObserver = std::function<void(std::uint64_t received)>;
+
+/// How a connection is protected: not at all, TLS asked for after the greeting ("AUTH TLS"), or
+/// TLS from the first byte (the server's port then speaks nothing else).
+enum class FtpSecurity { none, explicitTls, implicitTls };
 
 /// Takes the records of a listing one at a time (see `FtpLib::listEach`).
 using FtpListSink = std::function<void(FtpFileInfo&& record)>;
@@ -128,6 +133,11 @@ class FtpLib {
   void setTimeout(std::chrono::milliseconds limit);
   /// True while the control connection is open.
   bool connected();
+  /// From the next `connect` on: TLS on the control connection, checked as `settings` say (its
+  /// `host` is taken from `connect`), and from the login on every data connection too ("PBSZ
+  /// 0", "PROT P"). A server that refuses TLS fails `connect`, so nothing, the password least of
+  /// all, crosses the network in clear.
+  void setSecurity(FtpSecurity security, TlsSettings settings);
 
  protected:
   std::recursive_mutex lock_;
@@ -166,7 +176,16 @@ class FtpLib {
   bool listPath(const std::string& path, const FtpListSink& take);
   char* transferBuffer();
 
+  /// Asks for TLS on a fresh connection ("AUTH TLS") and makes its stream secure.
+  platform::Outcome startTls(ControlConnection& control, TlsSession& tls);
+  /// "PBSZ 0" and "PROT P" after a login, so that data connections are secure too.
+  platform::Outcome protectData();
+
   std::unique_ptr<ControlConnection> control_;
+  FtpSecurity security_ = FtpSecurity::none;
+  TlsSettings tlsSettings_;
+  /// The secure layer of the open connection; none for a plain one.
+  std::unique_ptr<TlsSession> tls_;
   std::chrono::milliseconds timeout_{60000};
   platform::Outcome outcome_;
   bool passive_ = true;

@@ -88,7 +88,15 @@ Outcome FtpLib::startTransfer(const std::string& command, char type, DataConnect
   data.timeout = timeout_;
   Outcome typed = ensureType(type);
   if (!typed.ok()) return typed;
-  return passive_ ? openPassive(command, data) : openActive(command, data);
+  const Outcome opened = passive_ ? openPassive(command, data) : openActive(command, data);
+  if (!opened.ok() || !tls_) return opened;
+  const Outcome secured = tls_->secureData(data.stream(), Deadline::within(timeout_));
+  if (secured.ok()) return secured;
+  // The server's final word on a transfer whose data connection failed keeps the replies in step.
+  data.close();
+  FtpReply reply;
+  control_->readReply(reply);
+  return secured;
 }
 
 Outcome FtpLib::openPassive(const std::string& command, DataConnection& data) {
