@@ -36,6 +36,13 @@ bool sameSizeFileAt(const std::string& path, std::uint64_t size) {
   return platform::fileSize(path) == size;
 }
 
+/// The connection's last reply without its line end: a message is one line.
+std::string lastReplyLine(FtpLib& ftp) {
+  std::string reply = ftp.lastResponse();
+  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+  return reply;
+}
+
 /// Feeds a transfer's byte counts to its progress line while it lives.
 class ObservedTransfer {
  public:
@@ -78,9 +85,7 @@ std::string Downloader::fromServer(const std::string& bytes) const {
 }
 
 std::string Downloader::replyText(FtpLib& ftp) const {
-  std::string reply = ftp.lastResponse();
-  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-  return visibleName(fromServer(reply));
+  return visibleName(fromServer(lastReplyLine(ftp)));
 }
 
 std::string Downloader::failureText(FtpLib& ftp) const {
@@ -131,9 +136,7 @@ bool Downloader::execute() {
     reply = replyText(ftp);
   } catch (const std::exception&) {
     // The failure may have been this very conversion: show the reply as the server sent it.
-    reply = ftp.lastResponse();
-    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-    reply = visibleName(reply);
+    reply = visibleName(lastReplyLine(ftp));
   }
   return printAndLog(fmt::format("Download catch {}, host {}", reply, host), false);
 }
