@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Unpacks Debian's vsftpd, pure-ftpd and proftpd, with the few libraries they need that a plain
-# system lacks, below one folder (default: build/servers), so that all of them can run side by
-# side without being installed: Debian's FTP server packages conflict with one another.
+# Unpacks Debian's vsftpd, pure-ftpd and proftpd (with its TLS module), with the few libraries
+# they need that a plain system lacks, below one folder (default: build/servers), so that all
+# of them can run side by side without being installed: Debian's FTP server packages conflict
+# with one another.
 # Also makes the account the servers drop to and check passwords against (user marlowick-e2e,
 # password secret-e2e, PAM service marlowick-e2e), which needs root the first time.
 # Quiet and idempotent; prints nothing unless something fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 target=${1:-build/servers}
-packages=(vsftpd pure-ftpd proftpd-core
+packages=(vsftpd pure-ftpd proftpd-core proftpd-mod-crypto
   libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libhashkit2 libpcre2-posix3)
 stamp="$target/root/.unpacked"
 want="${packages[*]}"
@@ -50,9 +51,14 @@ if ! (cd "$work" && apt-get download "${packages[@]}" >"$log" 2>&1); then
     exit 1
   fi
 fi
-rm -rf "$target/root"
-mkdir -p "$target/root"
+# Unpacked beside the old copy and swapped in at once: tests of another build folder may be
+# starting servers from it meanwhile.
+rm -rf "$target/root.new" "$target/root.old"
+mkdir -p "$target/root.new"
 for deb in "$work"/*.deb; do
-  dpkg-deb -x "$deb" "$target/root"
+  dpkg-deb -x "$deb" "$target/root.new"
 done
-echo "$want" >"$stamp"
+echo "$want" >"$target/root.new/.unpacked"
+[ ! -d "$target/root" ] || mv "$target/root" "$target/root.old"
+mv "$target/root.new" "$target/root"
+rm -rf "$target/root.old"
