@@ -310,6 +310,22 @@ TEST_P(ServerDownload, RecursiveJobEntersFoldersNamedWithALeadingDashOrBlanks) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerDownload, E2E_ALL_SERVERS, ServerNames());
 
+/// Fetches /deep from `server` with `options` into a fresh folder and checks that it arrived
+/// whole, byte for byte.
+JobRun expectDeepTreeArrives(const FtpServerProcess& server, std::vector<std::string> options) {
+  const ServedTree& tree = ServedTree::get();
+  testing_support::TempDir into;
+  options.push_back("--remote=/deep");
+  auto job = runJob(server, into.path(), options);
+  const FileSet expected = relativeTo(
+      "/deep", tree.select([](const TreeFile& f) { return startsWith(f.path, "deep/"); }));
+  EXPECT_EQ(filesBelow(into.path()), expected) << job.process.out;
+  for (const auto& name : expected) {
+    EXPECT_TRUE(sameBytes(tree.file("deep/" + name), into.file(name))) << name;
+  }
+  return job;
+}
+
 // Over IPv6 (EPSV and EPRT) a tree arrives byte for byte in both modes.
 class ServerOverIpv6 : public ServerTest {
  protected:
@@ -322,20 +338,93 @@ class ServerOverIpv6 : public ServerTest {
 
 TEST_P(ServerOverIpv6, TreeArrivesInBothModes) {
   for (const char* passive : {"--passive=true", "--passive=false"}) {
-    testing_support::TempDir into;
-    auto job = runJob(*server_, into.path(), {"--remote=/deep", passive});
-    const FileSet expected = relativeTo(
-        "/deep", tree().select([](const TreeFile& f) { return startsWith(f.path, "deep/"); }));
-    EXPECT_EQ(filesBelow(into.path()), expected) << passive << job.process.out;
-    for (const auto& name : expected) {
-      EXPECT_TRUE(sameBytes(tree().file("deep/" + name), into.file(name))) << name;
-    }
+    SCOPED_TRACE(passive);
+    expectDeepTreeArrives(*server_, {passive});
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerOverIpv6,
                          ::testing::Values(ServerKind::vsftpd, ServerKind::pyftpdlib),
                          ServerNames());
+
+// Servers that require TLS for the login and for every data connection, with a certificate
+// issued for 127.0.0.1 by a CA made for this run.
+class ServerOverTls : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerSetup setup;
+    setup.tls = true;
+    server_ = std::make_unique<FtpServerProcess>(GetParam(), tree().root(), setup);
+  }
+};
+
+TEST_P(ServerOverTls, TreeArrivesInBothModesAndOverFourConnections) {
+  // Without TLS the server lets nothing through: the rows below can only pass over TLS.
+  auto plain = run({"--remote=/deep"});
+  EXPECT_TRUE(filesBelow(local()).empty()) << plain.process.out;
+
+  const std::string cafile = "--cafile=" + certificateFile("ca.pem");
+  for (const char* mode : {"--passive=true", "--passive=false", "--connections=4"}) {
+    SCOPED_TRACE(mode);
+    auto job = expectDeepTreeArrives(*server_, {"--secure=true", cafile, mode});
+    EXPECT_EQ(job.log.find(" Error "), std::string::npos) << job.log;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerOverTls, E2E_ALL_SERVERS, ServerNames());
+
+TEST(TlsCertificate, CheckedForTheHostAndAgainstTheTrustAnchors) {
+  const std::string ca = "--cafile=" + certificateFile("ca.pem");
+  struct Case {
+    const char* certificate;  // the server's
+    bool implicit;            // the server speaks TLS from the first byte
+    std::vector<std::string> options;
+    const char* refusal;  // the end of the Error line; "" when the tree arrives
+  };
+  const Case cases[] = {
+      {"other.pem", false, {ca}, "127.0.0.1 certificate verify failed: IP address mismatch"},
+      {"other.pem", false, {ca, "--host=localhost"},
+       "localhost certificate verify failed: host name mismatch"},
+      {"other.pem", false, {"--verify=false"}, ""},
+      {"self.pem", false, {}, "127.0.0.1 certificate verify failed: self-signed certificate"},
+      {"self.pem", false, {"--cafile=" + certificateFile("self.pem")}, ""},
+      {"localhost.pem", false, {},
+       "127.0.0.1 certificate verify failed: unable to get local issuer certificate"},
+      {"localhost.pem", false, {ca, "--host=localhost"}, ""},
+      // The port is the server's, given with --port.
+      {"localhost.pem", true, {ca, "--secure=implicit"}, ""},
+      {"other.pem", true, {ca, "--secure=implicit"},
+       "127.0.0.1 certificate verify failed: IP address mismatch"},
+  };
+  for (const auto& c : cases) {
+    std::string trace = c.certificate;
+    for (const auto& option : c.options) trace += " " + option;
+    SCOPED_TRACE(trace);
+    ServerSetup setup;
+    setup.tls = true;
+    setup.certificate = c.certificate;
+    setup.implicitTls = c.implicit;
+    FtpServerProcess server(ServerKind::vsftpd, ServedTree::get().root(), setup);
+    std::vector<std::string> options{"--secure=true"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    if (*c.refusal) {
+      testing_support::TempDir into;
+      auto job = runJob(server, into.path(), options);
+      const std::string line = std::string("Unable to connect to ") + c.refusal;
+      EXPECT_TRUE(job.printed(line)) << job.process.out;
+      EXPECT_NE(job.log.find(" Error  Marlowick - " + line + "\n"), std::string::npos) << job.log;
+      EXPECT_TRUE(filesBelow(into.path()).empty());
+    } else {
+      auto job = expectDeepTreeArrives(server, options);
+      const bool unchecked =
+          job.log.find(" Info   Marlowick -  the server's certificate is not checked "
+                       "(--verify=false)\n") != std::string::npos;
+      const bool verifyOff = std::find(c.options.begin(), c.options.end(), "--verify=false") !=
+                             c.options.end();
+      EXPECT_EQ(unchecked, verifyOff) << job.log;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace e2e

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/Socket.h"
+#include "tests/e2e/E2eTree.h"
 
 namespace e2e {
 namespace {
@@ -51,13 +52,15 @@ int freeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
-/// True once a connection to `port` gets a complete "220" greeting, within `timeout`.
-bool greets(int family, int port, std::chrono::milliseconds timeout) {
+/// True once a connection to `port` gets a complete "220" greeting (with `greetingInClear`;
+/// otherwise once it is taken), within `timeout`.
+bool greets(int family, int port, bool greetingInClear, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline) {
     platform::Socket socket;
     const auto address = platform::loopbackAddress(family, static_cast<std::uint16_t>(port));
     if (socket.connect(address, platform::Deadline::after(std::chrono::seconds(2))).ok()) {
+      if (!greetingInClear) return true;
       std::string seen;
       char buffer[1024];
       std::size_t got = 0;
@@ -127,6 +130,11 @@ std::string accountIds() {
 
 std::string serversRoot() { return std::string(MARLOWICK_SOURCE_DIR) + "/build/servers/root"; }
 
+std::string certificateFile(const std::string& name) {
+  // tree.sh makes the certificates beside the tree.
+  return std::filesystem::path(ServedTree::get().root()).parent_path() / "certs" / name;
+}
+
 std::string serverName(ServerKind kind) {
   switch (kind) {
     case ServerKind::vsftpd:
@@ -180,7 +188,7 @@ bool FtpServerProcess::start(const std::string& root, const ServerSetup& setup) 
     port_ = freeLoopbackPort();
     process_ = std::make_unique<BackgroundProcess>(commandLine(root, setup), options);
   }
-  return greets(setup.ipv6 ? 6 : 4, port_, std::chrono::seconds(10)) &&
+  return greets(setup.ipv6 ? 6 : 4, port_, !setup.implicitTls, std::chrono::seconds(10)) &&
          process_->wait(std::chrono::milliseconds(0)) == -1;
 }
 
@@ -188,8 +196,16 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
                                                        const ServerSetup& setup) {
   const std::string port = std::to_string(port_);
   const std::string sbin = serversRoot() + "/usr/sbin/";
+  const std::string certificate = setup.tls ? certificateFile(setup.certificate) : "";
+  const std::string key = setup.tls ? certificateFile("server.key") : "";
   switch (kind_) {
     case ServerKind::vsftpd: {
+      // require_ssl_reuse stays at its default (YES): data connections must resume the
+      // control connection's session.
+      const std::string tlsConfig = "ssl_enable=YES\nforce_local_logins_ssl=YES\n"
+                                    "force_local_data_ssl=YES\nrsa_cert_file=" +
+                                    certificate + "\nrsa_private_key_file=" + key + "\n" +
+                                    (setup.implicitTls ? "implicit_ssl=YES\n" : "");
       std::filesystem::create_directories(config_.file("empty"));
       const std::string listen = setup.ipv6
                                      ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n"
@@ -201,7 +217,8 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
                     root + "\nchroot_local_user=YES\npam_service_name=" + kAccount +
                     "\nsecure_chroot_dir=" + config_.file("empty") +
                     "\nseccomp_sandbox=NO\nport_enable=YES\nconnect_from_port_20=NO\n"
-                    "pasv_address=127.0.0.1\nxferlog_enable=NO\nuse_localtime=NO\n");
+                    "pasv_address=127.0.0.1\nxferlog_enable=NO\nuse_localtime=NO\n" +
+                    (setup.tls ? tlsConfig : std::string()));
       return {sbin + "vsftpd", config_.file("vsftpd.conf")};
     }
     case ServerKind::pureFtpd: {
@@ -216,17 +233,12 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
                                       tool);
       if (made.exitCode != 0) throw std::runtime_error("pure-pw mkdb failed: " + made.err);
       // -E no anonymous, -H no name look-ups, -4 IPv4, -A chroot, -u 1 any account id.
-      return {sbin + "pure-ftpd",
-              "-S",
-              "127.0.0.1," + port,
-              "-l",
-              "puredb:" + config_.file("pure.pdb"),
-              "-E",
-              "-H",
-              "-4",
-              "-A",
-              "-u",
-              "1"};
+      std::vector<std::string> line{sbin + "pure-ftpd", "-S", "127.0.0.1," + port,
+                                    "-l", "puredb:" + config_.file("pure.pdb"),
+                                    "-E", "-H", "-4", "-A", "-u", "1"};
+      // -Y 3: TLS required for the login and for data.
+      if (setup.tls) line.insert(line.end(), {"-Y", "3", "-2", certificate + "," + key});
+      return line;
     }
     case ServerKind::proftpd: {
       const std::string ids = accountIds();
@@ -247,21 +259,25 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
       if (setup.latin1Names) {
         conf += "UseEncoding UTF-8 ISO-8859-1\nLangOptions PreferServerEncoding\n";
       }
+      // mod_tls asks data connections to resume the control connection's session by default.
+      if (setup.tls) {
+        conf += "ModulePath " + serversRoot() +
+                "/usr/lib/proftpd\nLoadModule mod_tls.c\nTLSEngine on\nTLSRequired on\n"
+                "TLSProtocol TLSv1.2 TLSv1.3\nTLSVerifyClient off\nTLSRSACertificateFile " +
+                certificate + "\nTLSRSACertificateKeyFile " + key + "\nTLSLog " +
+                config_.file("tls.log") + "\n";
+      }
       writeFile(config_.file("proftpd.conf"), conf);
       return {sbin + "proftpd", "-n", "-q", "-c", config_.file("proftpd.conf")};
     }
-    case ServerKind::pyftpdlib:
-      return {testing_support::kSystemPython,
-              std::string(MARLOWICK_SOURCE_DIR) + "/tests/support/pyftpd.py",
-              root,
-              "--user",
-              user_,
-              "--password",
-              password_,
-              "--perm",
-              "elr",
-              "--host",
-              host_};
+    case ServerKind::pyftpdlib: {
+      std::vector<std::string> line{testing_support::kSystemPython,
+                                    std::string(MARLOWICK_SOURCE_DIR) + "/tests/support/pyftpd.py",
+                                    root, "--user", user_, "--password", password_,
+                                    "--perm", "elr", "--host", host_};
+      if (setup.tls) line.insert(line.end(), {"--tls", certificate, "--tls-key", key});
+      return line;
+    }
   }
   return {};
 }

@@ -22,7 +22,18 @@ struct ServerSetup {
   bool latin1Names = false;
   /// vsftpd and pyftpdlib only: listen on ::1 instead of 127.0.0.1.
   bool ipv6 = false;
+  /// TLS required for the login and for every data connection (explicit: AUTH TLS), with
+  /// `certificate`, one of certificateFile()'s.
+  bool tls = false;
+  std::string certificate = "localhost.pem";
+  /// vsftpd only, with tls: TLS from the first byte instead of after AUTH TLS.
+  bool implicitTls = false;
 };
+
+/// A file that tests/e2e/certs.sh made for this run: "ca.pem" (the CA), "localhost.pem" (for
+/// localhost and 127.0.0.1, issued by the CA), "other.pem" (for other.example, issued by the
+/// CA), "self.pem" (for localhost and 127.0.0.1, signed by itself), "server.key" (their key).
+std::string certificateFile(const std::string& name);
 
 /// One server serving `root` read-only on 127.0.0.1 at a port picked at run time, started in
 /// the constructor (which waits, bounded, for its greeting) and stopped when the object goes.
