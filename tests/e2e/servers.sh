@@ -10,7 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 target=${1:-build/servers}
 packages=(vsftpd pure-ftpd proftpd-core proftpd-mod-crypto
-  libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libhashkit2 libpcre2-posix3)
+  libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libhashkit2 libpcre2-posix3
+  libsodium23)
 stamp="$target/root/.unpacked"
 want="${packages[*]}"
 
