@@ -14,10 +14,10 @@ seeds=fuzz/corpus/$name
 [ "$name" = listparser ] && seeds=fuzz/corpus
 cp -n "$seeds"/* "$out/corpus/" 2>/dev/null || true
 
-mapfile -t sources < <(ls kestrelkit/net/ftp/*.cpp platform/posix/{Socket,Clock,Files}.cpp)
+mapfile -t sources < <(ls kestrelkit/net/ftp/*.cpp platform/posix/{Socket,Clock,Files,TrustStore}.cpp)
 clang++ -std=c++20 -O1 -g -I. \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
-  "fuzz/${name}_fuzz.cpp" "${sources[@]}" -o "$out/fuzz"
+  "fuzz/${name}_fuzz.cpp" "${sources[@]}" -lssl -lcrypto -o "$out/fuzz"
 
 "$out/fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
   -artifact_prefix="$out/" -print_final_stats=1 "$out/corpus"

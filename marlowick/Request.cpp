@@ -343,7 +343,7 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
   if (!ok) return false;
   for (const std::string& value : arguments.values("cafile")) job.cafile = value;
   // TLS from the first byte has a port of its own.
-  if (job.secure == FtpSecurity::implicitTls && !arguments.isPresent("port")) {
+  if (job.secure == FtpSecurity::implicitTls && arguments.values("port").empty()) {
     job.port = kImplicitTlsPort;
   }
   return true;

@@ -41,6 +41,8 @@ TEST(SecureArgument, ValuesTable) {
       // A port given wins over the implicit one, whatever the order and even when it is 21.
       {{"--secure=implicit", "--port=2121"}, true, kImplicit, true, 2121, ""},
       {{"--port=21", "--secure=implicit"}, true, kImplicit, true, 21, ""},
+      // A port named without a value gives none.
+      {{"--secure=implicit", "--port="}, true, kImplicit, true, 990, ""},
       // The last value wins; the implicit port goes with the implicit value only.
       {{"--secure=true", "--secure=implicit"}, true, kImplicit, true, 990, ""},
       {{"--secure=implicit", "--secure=false"}, true, kNone, true, 21, ""},
