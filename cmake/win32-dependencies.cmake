@@ -1,7 +1,8 @@
 # The libraries of the Windows cross build, which Debian ships only as sources or headers:
 #   fmt      - Debian's source package (MARLOWICK_FMT_SOURCE), or header-only from libfmt-dev's
 #              headers;
-#   GTest    - built from Debian's googletest sources in /usr/src/googletest.
+#   GTest    - built from Debian's googletest sources in /usr/src/googletest;
+#   OpenSSL  - a static build for MinGW from Debian's source package (MARLOWICK_OPENSSL_PREFIX).
 
 # fmt: compiled once from Debian's source package when MARLOWICK_FMT_SOURCE names it (scripts/
 # windows.sh fetches it with apt-get source); otherwise header-only from libfmt-dev's headers,
@@ -26,6 +27,23 @@ else()
   target_compile_definitions(fmt_header_only INTERFACE FMT_HEADER_ONLY)
   add_library(fmt::fmt ALIAS fmt_header_only)
 endif()
+
+# OpenSSL: scripts/windows.sh cross-builds Debian's source package into this prefix (lib/libssl.a,
+# lib/libcrypto.a, include/openssl). FindOpenSSL then makes OpenSSL::SSL and OpenSSL::Crypto from
+# it, here at the top so that every later find_package(OpenSSL) reuses them.
+set(MARLOWICK_OPENSSL_PREFIX "" CACHE PATH "OpenSSL built for MinGW (scripts/windows.sh)")
+if(NOT EXISTS "${MARLOWICK_OPENSSL_PREFIX}/lib/libssl.a")
+  message(FATAL_ERROR "no OpenSSL for MinGW in '${MARLOWICK_OPENSSL_PREFIX}': set "
+                      "MARLOWICK_OPENSSL_PREFIX to the prefix scripts/windows.sh builds")
+endif()
+set(OPENSSL_ROOT_DIR "${MARLOWICK_OPENSSL_PREFIX}")
+set(OPENSSL_USE_STATIC_LIBS TRUE)
+# The toolchain file lets find_library look below the MinGW root only; the prefix is another.
+list(APPEND CMAKE_FIND_ROOT_PATH "${MARLOWICK_OPENSSL_PREFIX}")
+find_package(OpenSSL 3.0 REQUIRED)
+# FindOpenSSL adds ws2_32 and crypt32 for a static OpenSSL; libcrypto also calls advapi32
+# (CryptGenRandom for its seed, the event log) and user32 (its service check).
+set_property(TARGET OpenSSL::Crypto APPEND PROPERTY INTERFACE_LINK_LIBRARIES advapi32 user32)
 
 # googletest's CMake project makes GTest::gtest and GTest::gtest_main.
 macro(marlowick_add_googletest)
