@@ -3,21 +3,23 @@
 # (pyftpdlib): a copy of marlowick.exe alone in a folder downloads a tree into a Windows path.
 # Checked: the files byte for byte, the console lines and their "\r\n" ends, the log file at its
 # Windows place under the Wine prefix, the three shortcut files beside the .exe, a response file
-# named by an absolute Windows path, typed requests on redirected input, and on a terminal (a
-# real console under Wine) typed text, the title and Ctrl+C.
+# named by an absolute Windows path, typed requests on redirected input, downloads over explicit
+# TLS (1.3 with the certificate checked against a --cafile, 1.2 unchecked, and the refusal of a
+# certificate nothing vouches for), and on a terminal (a real console under Wine) typed text, the
+# title and Ctrl+C.
 # Usage (WINEPREFIX set and initialised): MARLOWICK_WINE=/usr/lib/wine/wine64 e2e.sh marlowick.exe
 set -euo pipefail
 exe=$1
 wine=${MARLOWICK_WINE:?the wine64 binary}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/marlowick-e2e.XXXXXX)
-server_pid=""
+server_pids=()
 cleanup() {
-  local status=$?
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  local status=$? pid
+  for pid in "${server_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
   exit "$status"
 }
@@ -50,11 +52,17 @@ head -c 300000 /dev/urandom >"$srv/sub/photo.bin"
 printf 'deep\r\nline two\n' >"$srv/sub/deeper/c.txt"
 printf 'caf\xc3\xa9 au lait\n' >"$srv/caf$(printf '\xc3\xa9').txt"
 
-/usr/bin/python3 "$here/../support/pyftpd.py" "$srv" --user user --password secret \
-  >"$work/port" 2>"$work/server.err" &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-port=$(head -n1 "$work/port")
+start_server() {  # start_server NAME COMMAND...: served_port, the port it prints within 20 s
+  local name=$1 _
+  shift
+  "$@" >"$work/$name.port" 2>"$work/$name.err" &
+  server_pids+=($!)
+  for _ in $(seq 200); do [ -s "$work/$name.port" ] && break; sleep 0.1; done
+  served_port=$(head -n1 "$work/$name.port")
+}
+start_server server /usr/bin/python3 "$here/../support/pyftpd.py" "$srv" --user user \
+  --password secret
+port=$served_port
 [ -n "$port" ] || { echo "the FTP server did not start" >&2; cat "$work/server.err" >&2; exit 1; }
 
 app=$work/app
@@ -139,7 +147,92 @@ check "typed: two tokens are a request" grep -qF 'host required but was not disc
 check "typed: request downloaded" grep -qF " 2 files saved to $dl3\\"$'\r' "$out"
 check "typed: a.txt arrived" cmp -s "$srv/a.txt" "$work/dl3/a.txt"
 
-# 4. On a terminal, which Wine turns into a real console: UTF-16 console reads and writes, the
+# 4. Over explicit TLS, from servers that refuse anything unencrypted, login and data alike.
+# An RSA CA made now signs the server's ECDSA certificate; pyftpdlib (Debian's python with
+# python3-openssl) notes the protocol and cipher of every handshake, control and data.
+tls=$work/tls
+mkdir -p "$tls" "$work/dl4" "$work/dl5" "$work/dl6"
+(
+  cd "$tls"
+  openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out ca.key
+  openssl req -x509 -new -key ca.key -days 1 -subj "/CN=Marlowick Wine test CA" -out ca.pem \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
+  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out server.key
+  openssl req -new -key server.key -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 |
+    openssl x509 -req -CA ca.pem -CAkey ca.key -days 1 -copy_extensions copy -out server.pem
+) >"$work/certs.log" 2>&1 || { cat "$work/certs.log" >&2; exit 1; }
+cat >"$tls/server.py" <<'PY'
+import logging
+import sys
+from OpenSSL import SSL
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+
+root, cert, key, newest, notes = sys.argv[1:6]
+logging.basicConfig(level=logging.CRITICAL)
+def report(handler):
+    with open(notes, "a") as out:
+        print(handler.socket.get_protocol_version_name(), handler.socket.get_cipher_name(), file=out)
+class Data(TLS_DTPHandler):
+    handle_ssl_established = report
+class Control(TLS_FTPHandler):
+    certfile, keyfile, dtp_handler = cert, key, Data
+    tls_control_required = tls_data_required = True
+    handle_ssl_established = report
+Control.authorizer = DummyAuthorizer()
+Control.authorizer.add_user("user", "secret", root, perm="elr")
+if newest == "1.2":
+    # The other usual cipher where TLS 1.3 picks AES-GCM.
+    Control.get_ssl_context().set_max_proto_version(SSL.TLS1_2_VERSION)
+    Control.get_ssl_context().set_cipher_list(b"ECDHE-ECDSA-CHACHA20-POLY1305")
+server = FTPServer(("127.0.0.1", 0), Control)
+print(server.address[1], flush=True)
+server.serve_forever(timeout=0.5)
+PY
+tls_server() {  # tls_server NEWEST-VERSION: served_port
+  start_server "tls$1" /usr/bin/python3 "$tls/server.py" "$srv" "$tls/server.pem" \
+    "$tls/server.key" "$1" "$work/tls$1.notes"
+}
+tls_server 1.3
+tls13=$served_port
+tls_server 1.2
+tls12=$served_port
+if [ -z "$tls13" ] || [ -z "$tls12" ]; then
+  fail "tls: a TLS server did not start: $(cat "$work/tls1.3.err" "$work/tls1.2.err")"
+else
+  tls_tree() {  # tls_tree NAME FOLDER: the tree arrived unchanged
+    local file
+    for file in a.txt sub/photo.bin sub/zero.dat sub/deeper/c.txt; do
+      check "$1: $file arrived unchanged" cmp -s "$srv/$file" "$2/$file"
+    done
+  }
+  handshakes() {  # handshakes NOTES TEXT: every handshake, at least 5, was TEXT
+    test "$(grep -cxF "$2" "$1")" -ge 5 && ! grep -qvxF "$2" "$1"
+  }
+  run tls13 --host=127.0.0.1 --port="$tls13" --username=user --password=secret --secure=true \
+    "--cafile=$(winpath "$tls/ca.pem")" "--local=$(winpath "$work/dl4")" --recurse=true
+  check "tls13: files-saved line" has_line "$work/tls13.out" " 5 files saved to $(winpath "$work/dl4")\\"
+  tls_tree tls13 "$work/dl4"
+  check "tls13: control and data over TLS 1.3" \
+    handshakes "$work/tls1.3.notes" "TLSv1.3 TLS_AES_256_GCM_SHA384"
+  # Active mode, TLS 1.2 with ChaCha20-Poly1305, and no check of the certificate.
+  run tls12 --host=127.0.0.1 --port="$tls12" --username=user --password=secret --secure=true \
+    --verify=false "--local=$(winpath "$work/dl5")" --recurse=true --passive=false
+  check "tls12: the unchecked certificate is said" \
+    has_line "$work/tls12.out" " the server's certificate is not checked (--verify=false)"
+  tls_tree tls12 "$work/dl5"
+  check "tls12: control and data over TLS 1.2" \
+    handshakes "$work/tls1.2.notes" "TLSv1.2 ECDHE-ECDSA-CHACHA20-POLY1305"
+  # Without --cafile nothing vouches for the test CA: Windows' root store (Wine's) does not.
+  run untrusted --host=127.0.0.1 --port="$tls13" --username=user --password=secret \
+    --secure=true "--local=$(winpath "$work/dl6")"
+  check "untrusted: refused with the reason" has_line "$work/untrusted.out" \
+    "Unable to connect to 127.0.0.1 certificate verify failed: unable to get local issuer certificate"
+  check "untrusted: nothing downloaded" test -z "$(ls -A "$work/dl6")"
+fi
+
+# 5. On a terminal, which Wine turns into a real console: UTF-16 console reads and writes, the
 # console title, and Ctrl+C, which writes the missing shortcut files and leaves the program
 # running. tmux plays the terminal; every wait is bounded.
 if command -v tmux >/dev/null; then
@@ -188,7 +281,7 @@ if command -v tmux >/dev/null; then
 fi
 
 if ((failures)); then
-  for name in recursive response typed terminal; do
+  for name in recursive response typed tls13 tls12 untrusted terminal; do
     echo "--- $name.out" >&2
     cat -A "$work/$name.out" >&2 || true
   done
