@@ -205,7 +205,7 @@ TEST(DownloaderTest, AsciiTransfersAskForTypeA) {
   ASSERT_TRUE(server.waitForClosedConnections(1));
   Commands commands = server.commands();
   ASSERT_GE(commands.size(), 2u);
-  EXPECT_EQ(Commands(commands.end() - 2, commands.end()), (Commands{"PASV", "RETR a.txt"}));
+  EXPECT_EQ(Commands(commands.end() - 2, commands.end()), (Commands{"RETR a.txt", "PASV"}));
   // The listing put the server in text mode already; it stays there for the file.
   EXPECT_EQ(server.commandsWithVerb("TYPE"), Commands{"TYPE A"});
 }

@@ -53,6 +53,7 @@ Outcome ControlConnection::greet() {
 
 void ControlConnection::close() {
   stream_.reset();
+  ahead_.clear();
   parser_ = ReplyParser();
   begin_ = end_ = 0;
 }
@@ -64,6 +65,11 @@ Outcome ControlConnection::failed(Outcome outcome) {
 
 Outcome ControlConnection::send(const std::string& line) {
   if (!isOpen()) return Outcome::lost("not connected");
+  if (!ahead_.empty()) {
+    FtpReply unused;
+    const Outcome dropped = takeAhead(unused);
+    if (!dropped.ok()) return dropped;
+  }
   const std::string wire = line + "\r\n";
   Outcome sent = stream_->writeAll(wire.data(), wire.size(), Deadline::within(timeout));
   if (sent.ok()) return sent;
@@ -92,6 +98,17 @@ Outcome ControlConnection::readReply(FtpReply& reply) {
     begin_ = 0;
     end_ = got;
   }
+}
+
+Outcome ControlConnection::sendAhead(const std::string& line) {
+  const Outcome sent = send(line);
+  if (sent.ok()) ahead_ = line;
+  return sent;
+}
+
+Outcome ControlConnection::takeAhead(FtpReply& reply) {
+  ahead_.clear();
+  return readReply(reply);
 }
 
 Outcome ControlConnection::command(const std::string& line, FtpReply& reply) {

@@ -41,6 +41,13 @@ class ControlConnection {
   platform::Outcome readReply(FtpReply& reply);
   /// `send`, then `readReply`.
   platform::Outcome command(const std::string& line, FtpReply& reply);
+  /// Sends `line` ahead of need: its reply is taken later by `takeAhead`, or read and dropped
+  /// before the next command goes out, so replies never get out of step.
+  platform::Outcome sendAhead(const std::string& line);
+  /// The command sent ahead and not yet answered; empty when none.
+  const std::string& ahead() const { return ahead_; }
+  /// Reads the reply to the command sent ahead.
+  platform::Outcome takeAhead(FtpReply& reply);
 
   /// The peer's and this end's address of the open connection.
   platform::NetAddress peer() const;
@@ -59,6 +66,7 @@ class ControlConnection {
   platform::Outcome greet();
 
   std::unique_ptr<ByteStream> stream_;
+  std::string ahead_;
   ReplyParser parser_;
   std::array<char, 4096> buffer_{};
   std::size_t begin_ = 0;

@@ -100,6 +100,7 @@ bool FtpLib::connect(const std::string& host, std::int32_t port) {
   control_ = std::move(fresh);
   tls_ = std::move(tls);
   type_ = 0;
+  pasvRefused_ = false;
   return finish(Outcome::success());
 }
 

@@ -160,6 +160,8 @@ class FtpLib {
   /// to start the transfer.
   platform::Outcome startTransfer(const std::string& command, char type, DataConnection& data);
   platform::Outcome openPassive(const std::string& command, DataConnection& data);
+  /// "PASV", or "EPSV" over IPv6 and once a server refused PASV.
+  std::string passiveCommand();
   platform::Outcome openActive(const std::string& command, DataConnection& data);
   /// The refusal of a transfer the server did not start with a preliminary reply.
   platform::Outcome notStarted(const FtpReply& reply);
@@ -189,6 +191,7 @@ class FtpLib {
   std::chrono::milliseconds timeout_{60000};
   platform::Outcome outcome_;
   bool passive_ = true;
+  bool pasvRefused_ = false;
   /// The transfer type the server is in: 'A', 'I', or 0 when not known.
   char type_ = 0;
   /// The data buffer of transfers, made at the first and kept for the next ones.

@@ -99,22 +99,34 @@ Outcome FtpLib::startTransfer(const std::string& command, char type, DataConnect
   return secured;
 }
 
+std::string FtpLib::passiveCommand() {
+  // IPv6 has no PASV, and a server that refused it once may still know EPSV.
+  return control_->peer().family == 4 && !pasvRefused_ ? "PASV" : "EPSV";
+}
+
 Outcome FtpLib::openPassive(const std::string& command, DataConnection& data) {
   platform::NetAddress server = control_->peer();
   FtpReply reply;
   std::optional<std::uint16_t> port;
-  if (server.family == 4) {
-    const Outcome asked = exchange("PASV", '2', reply);
+  if (passiveCommand() == "PASV") {
+    // The request may have gone out at the end of the last transfer already.
+    Outcome asked = control_->ahead() == "PASV" ? control_->takeAhead(reply)
+                                                : control_->command("PASV", reply);
+    if (asked.ok() && reply.kind() != '2') asked = Outcome::refusal(reply.code, reply.line);
     if (asked.ok()) {
       port = passivePort(reply.line);
       if (!port) return Outcome::refusal(reply.code, reply.line);
     } else if (reply.kind() != '5' || !control_->isOpen()) {
       return asked;
+    } else {
+      pasvRefused_ = true;
     }
   }
   // IPv6 has no PASV, and a server that refuses it may still know EPSV.
   if (!port) {
-    const Outcome asked = exchange("EPSV", '2', reply);
+    Outcome asked = control_->ahead() == "EPSV" ? control_->takeAhead(reply)
+                                                : control_->command("EPSV", reply);
+    if (asked.ok() && reply.kind() != '2') asked = Outcome::refusal(reply.code, reply.line);
     if (!asked.ok()) return asked;
     port = extendedPassivePort(reply.line);
     if (!port) return Outcome::refusal(reply.code, reply.line);
@@ -172,6 +184,12 @@ Outcome FtpLib::endTransfer(DataConnection& data, Outcome moved) {
   FtpReply reply;
   const Outcome read = control_->readReply(reply);
   if (!read.ok()) return read;
+  // The answer to the passive request sent ahead, where the transfer's own final reply belongs:
+  // the server skipped it, and nothing tells whether the data was whole.
+  if (reply.code == 227 || reply.code == 229) {
+    control_->close();
+    return Outcome::lost("no final reply to the transfer");
+  }
   if (!moved.ok()) {
     // The server's own word on a broken transfer ("426 ...") says more than ours.
     if (moved.kind == OutcomeKind::connectionLost && reply.kind() != '2') {
@@ -208,6 +226,10 @@ Outcome FtpLib::receive(const std::string& command, char type, const DataSink& t
     endTransfer(data, Outcome::local("stopped"));
     throw;
   }
+  // Servers answer a transfer only once the data connection has closed on both sides, a round
+  // trip after the data ended: the next transfer's passive request goes out meanwhile, and its
+  // answer is waiting when that transfer starts.
+  if (moved.ok() && passive_) control_->sendAhead(passiveCommand());
   return endTransfer(data, std::move(moved));
 }
 

@@ -57,10 +57,12 @@ TEST_F(FtpLibGetTest, BinaryCopiesAreExactWhereverTheReadsEnd) {
     const std::string local = folder.file("data.bin");
     ASSERT_TRUE(connection.get(local, "pub/data.bin", 'I'));
     EXPECT_TRUE(readFile(local) == transfer.data) << "copy differs";
+    // The server stays in binary mode from the first file on, and the next passive request
+    // goes out as soon as the data has ended.
+    const Lines expected = before == 3 ? Lines{"TYPE I", "PASV", "RETR pub/data.bin", "PASV"}
+                                       : Lines{"RETR pub/data.bin", "PASV"};
+    ASSERT_TRUE(server.waitForCommands(before + expected.size()));
     const Lines all = server.commands();
-    // The server stays in binary mode from the first file on.
-    const Lines expected = before == 3 ? Lines{"TYPE I", "PASV", "RETR pub/data.bin"}
-                                       : Lines{"PASV", "RETR pub/data.bin"};
     EXPECT_EQ(Lines(all.begin() + before, all.end()), expected);
     EXPECT_EQ(connection.lastResponse(), "226 Transfer complete.\n");
   }

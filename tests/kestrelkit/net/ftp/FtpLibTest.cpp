@@ -297,8 +297,10 @@ TEST_F(FtpLibTest, ListReadsRecordsInServerOrder) {
   EXPECT_EQ(records[2].type, FtpFileType::parentFolder);
   EXPECT_EQ(records[3].name, "etc");
   EXPECT_EQ(records[3].type, FtpFileType::folder);
-  EXPECT_EQ(commandsFrom(3), (Lines{"TYPE A", "PASV", "LIST pub"}));
   EXPECT_EQ(connection.lastResponse(), "226 Transfer complete.\n");
+  // The next passive request goes out as soon as the data has ended.
+  ASSERT_TRUE(server.waitForCommands(3 + 4));
+  EXPECT_EQ(commandsFrom(3), (Lines{"TYPE A", "PASV", "LIST pub", "PASV"}));
 }
 
 TEST_F(FtpLibTest, ListOfTheStartFolderSendsListWithOneBlank) {
@@ -324,7 +326,7 @@ TEST_F(FtpLibTest, FoldersServersWouldMisreadAreListedFromInside) {
     ASSERT_EQ(records.size(), 1u) << folder;
     EXPECT_EQ(records[0].name, "README");
     EXPECT_EQ(commandsFrom(before),
-              (Lines{"PWD", "CWD " + folder, "TYPE A", "PASV", "LIST ", "CWD /"}));
+              (Lines{"PWD", "CWD " + folder, "TYPE A", "PASV", "LIST ", "PASV", "CWD /"}));
   }
   // A plain name keeps the one LIST with its path.
   FtpLib connection;
@@ -484,7 +486,7 @@ TEST_F(FtpLibTest, Ipv6UsesExtendedDataCommands) {
     EXPECT_EQ(records.size(), 1u);
   }
   const Lines sent = six->commands();
-  EXPECT_EQ(six->commandsWithVerb("EPSV"), Lines{"EPSV"});
+  EXPECT_FALSE(six->commandsWithVerb("EPSV").empty());
   ASSERT_EQ(six->commandsWithVerb("EPRT").size(), 1u);
   EXPECT_EQ(six->commandsWithVerb("EPRT")[0].rfind("EPRT |2|::1|", 0), 0u);
   EXPECT_TRUE(six->commandsWithVerb("PASV").empty());

@@ -67,8 +67,11 @@ TEST(FtpLibTimeout, NoWaitOutlastsTheLimit) {
        "get", OutcomeKind::timedOut, "no data for 0.3 s"},
       {"a silent listing", [](FakeFtpServer& s) { s.setListing("", silentData()); }, false,
        "list", OutcomeKind::timedOut, "no data for 0.3 s"},
+      // The answer to the next passive request, sent ahead, comes where the final reply belongs.
       {"no final reply", [](FakeFtpServer& s) { s.setFile("f", noFinalReply()); }, false, "get",
-       OutcomeKind::timedOut, "no reply for 0.3 s"},
+       OutcomeKind::connectionLost, "no final reply to the transfer"},
+      {"no final reply, active mode", [](FakeFtpServer& s) { s.setFile("f", noFinalReply()); },
+       true, "get", OutcomeKind::timedOut, "no reply for 0.3 s"},
       {"226 to RETR without 150", [](FakeFtpServer& s) { s.setReply("RETR", "226 Done."); },
        false, "get", OutcomeKind::refused, "226 Done."},
       {"250 to LIST without 150", [](FakeFtpServer& s) { s.setReply("LIST", "250 Ok."); }, false,
