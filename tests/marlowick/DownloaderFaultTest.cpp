@@ -190,7 +190,7 @@ TEST(DownloaderFaultTest, FailedTransfersKeepTheGoodCopyAndAreNotCounted) {
     const std::string failed = "Download a.txt failed: ";
     std::size_t at = run.log.find(errorLine(failed + c.reply).substr(0, 21 + failed.size()));
     EXPECT_NE(at, std::string::npos) << c.name << "\n" << run.log;
-    EXPECT_NE(run.log.find(errorLine(failed + c.reply)), std::string::npos) << c.name;
+    EXPECT_NE(run.log.find(errorLine(failed + c.reply)), std::string::npos) << c.name << run.log;
     EXPECT_NE(run.console.find("\n" + failed + c.reply + "\n"), std::string::npos) << c.name;
     std::set<std::string> expectedFiles = {"a.txt"};
     if (!c.transfer.dropControl) {
