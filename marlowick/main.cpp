@@ -5,9 +5,11 @@
 #include "marlowick/Downloading.h"
 #include "marlowick/Logger.h"
 #include "platform/Console.h"
+#include "platform/Encoding.h"
 #include "platform/Process.h"
 
 int main(int argc, char** argv) {
+  platform::useUserLocale();
   try {
     marlowick::startLog();
   } catch (const std::exception& failure) {

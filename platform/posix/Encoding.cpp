@@ -78,7 +78,16 @@ size_t utf8Length(unsigned char lead) {
   return 1;
 }
 
+// The character set of the C/POSIX locale as glibc names it.
+constexpr std::string_view kPlainAscii = "ANSI_X3.4-1968";
+
 }  // namespace
+
+void useUserLocale() {
+  ::setlocale(LC_ALL, "");
+  // An unusable locale left the C locale in place; either way plain ASCII means UTF-8 here.
+  if (::nl_langinfo(CODESET) == kPlainAscii) ::setlocale(LC_CTYPE, "C.UTF-8");
+}
 
 std::string localeCharset() {
   // The same choice as setlocale(LC_ALL, "") would make, without changing the process's locale.
@@ -86,10 +95,10 @@ std::string localeCharset() {
   if (chosen == static_cast<locale_t>(0)) {
     chosen = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
   }
-  if (chosen == static_cast<locale_t>(0)) return "ANSI_X3.4-1968";
+  if (chosen == static_cast<locale_t>(0)) return "UTF-8";
   std::string name = ::nl_langinfo_l(CODESET, chosen);
   ::freelocale(chosen);
-  return name;
+  return name == kPlainAscii ? "UTF-8" : name;
 }
 
 std::string codePageCharset(std::uint32_t codePage) {
