@@ -9,6 +9,8 @@
 #include "platform/Process.h"
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard stream must not hand its number to the log.
+  platform::ensureStandardStreams();
   platform::useUserLocale();
   try {
     marlowick::startLog();
