@@ -131,6 +131,19 @@ TEST(Program, AClosedStandardOutputNeverSendsTheConsoleIntoTheLog) {
   EXPECT_EQ(home.log().find("Marlowick 1"), std::string::npos) << home.log();
 }
 
+TEST(Program, AReaderThatGoesAwayDoesNotEndTheRun) {
+  ProgramHome home;
+  // 300 typed requests, each answered with a line; the reader stops after two lines.
+  auto result = home.run({"-c",
+                          "for i in $(seq 300); do echo \"--host=h$i\"; done | \"$0\" | "
+                          "head -n 2 >/dev/null; echo \"${PIPESTATUS[1]}\"",
+                          testing_support::marlowickBinary()},
+                         {}, "/bin/bash");
+  EXPECT_EQ(result.out, "0\n");
+  std::string log = home.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 300) << log;
+}
+
 // Root writes into read-only folders: such runs go through an unprivileged user.
 struct Unprivileged {
   std::vector<std::string> args(std::vector<std::string> more) const {
