@@ -144,6 +144,27 @@ TEST(Program, AReaderThatGoesAwayDoesNotEndTheRun) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 300) << log;
 }
 
+TEST(Program, ALogThatIsALinkToTheNullDeviceSilencesTheLog) {
+  ProgramHome home;
+  std::filesystem::create_directories(home.path() + "/.local/share/Orvendel/Marlowick");
+  std::filesystem::create_symlink("/dev/null", home.logPath());
+  auto result = home.run({"help"});
+  EXPECT_EQ(result.exitCode, 0) << result.out;
+  EXPECT_NE(result.out.find("--maxfolders"), std::string::npos) << result.out;
+}
+
+TEST(Program, ALogFifoWithoutAReaderFailsAtOnce) {
+  ProgramHome home;
+  std::filesystem::create_directories(home.path() + "/.local/share/Orvendel/Marlowick");
+  ASSERT_EQ(::mkfifo(home.logPath().c_str(), 0600), 0);
+  ProcessOptions options;
+  options.timeout = std::chrono::seconds(10);
+  auto result = home.run({"help"}, options);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out.rfind("Unable to open the log ", 0), 0u) << result.out;
+}
+
 // Root writes into read-only folders: such runs go through an unprivileged user.
 struct Unprivileged {
   std::vector<std::string> args(std::vector<std::string> more) const {
