@@ -211,6 +211,12 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
   // Each remote level becomes a local folder level, named with the native separator.
   std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
   std::string localPath = local + display;
+  if (!justPrint && !localNames_.claim(localPath, record.name)) {
+    return say(fmt::format("Download {} failed: another remote name of this job has the same "
+                           "local name",
+                           display),
+               false);
+  }
   if (!overwrite && sameSizeFileAt(localPath, record.size)) {
     say(fmt::format(" Same size, skiped: {}", display), true);
     return false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
+#include "marlowick/LocalName.h"
 
 namespace kestrelkit::net::ftp {
 class FtpLib;
@@ -112,6 +113,8 @@ class Downloader {
   /// it is selected.
   bool scanAndOffer(const std::string& startPath, kestrelkit::net::ftp::FtpLib& ftp,
                     TransferCrew* crew);
+
+  LocalNames localNames_;
 };
 
 /// Makes one folder exist, recording it in the process-wide set of folders made or found.
