@@ -235,15 +235,14 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
   } else {
     printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
   }
-  std::string failure;
-  bool saved = false;
-  if (TransferProgress::visible()) {
+  std::string failure = localPathObstacle(localPath);
+  auto fetch = [&] {
+    if (!TransferProgress::visible()) return fetchFile(ftp, record.name, localPath, failure);
     TransferProgress progress(display, record.size);
     ObservedTransfer observed(ftp, progress);
-    saved = fetchFile(ftp, record.name, localPath, failure);
-  } else {
-    saved = fetchFile(ftp, record.name, localPath, failure);
-  }
+    return fetchFile(ftp, record.name, localPath, failure);
+  };
+  bool saved = failure.empty() && fetch();
   if (!saved) say(fmt::format("Download {} failed: {}", display, failure), false);
   return saved;
 }

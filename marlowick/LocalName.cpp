@@ -1,5 +1,9 @@
 #include "marlowick/LocalName.h"
 
+#include <cerrno>
+
+#include "platform/Files.h"
+
 namespace marlowick {
 
 LocalNames::LocalNames(const LocalNames& other) {
@@ -18,6 +22,11 @@ bool LocalNames::claim(const std::string& localPath, const std::string& remoteNa
   std::lock_guard<std::mutex> guard(mutex_);
   auto [owner, claimed] = owners_.try_emplace(localPath, remoteName);
   return claimed || owner->second == remoteName;
+}
+
+std::string localPathObstacle(const std::string& localPath) {
+  if (platform::pathKind(localPath) == platform::PathKind::folder) return platform::errorText(EISDIR);
+  return {};
 }
 
 }  // namespace marlowick

@@ -23,4 +23,8 @@ class LocalNames {
   std::unordered_map<std::string, std::string> owners_;
 };
 
+/// The reason, in the system's words, why no file can be saved at `localPath` whatever the server
+/// sends: a folder stands there. Empty when nothing stands in the way.
+std::string localPathObstacle(const std::string& localPath);
+
 }  // namespace marlowick
