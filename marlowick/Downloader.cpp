@@ -8,6 +8,7 @@
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/FtpScan.h"
 #include "kestrelkit/net/ftp/PatternMatch.h"
+#include "marlowick/LocalFolders.h"
 #include "marlowick/PartFile.h"
 #include "marlowick/SafeName.h"
 #include "marlowick/TickTime.h"
@@ -243,6 +244,16 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
     return fetchFile(ftp, record.name, localPath, failure);
   };
   bool saved = failure.empty() && fetch();
+  // A folder removed since it was made (say between two requests at the prompt) is made again,
+  // once; the data has not been asked for yet.
+  if (!saved && forgetVanishedFolder(localPath)) {
+    try {
+      createFolders(localPath);
+      saved = fetch();
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+  }
   if (!saved) say(fmt::format("Download {} failed: {}", display, failure), false);
   return saved;
 }
