@@ -16,21 +16,14 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "util/Arguments.h"
+#include "util/Text.h"
 
 namespace marlowick {
 
 namespace {
 
-constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
 constexpr std::uint64_t kKilobyte = 1024;
 constexpr std::int64_t kTicksPerMinute = 600000000;
-
-std::string_view trim(std::string_view text) {
-  size_t first = text.find_first_not_of(kWhiteSpace);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(kWhiteSpace);
-  return text.substr(first, last - first + 1);
-}
 
 std::string stripQuotes(std::string_view text) {
   size_t first = text.find_first_not_of('"');
@@ -199,7 +192,7 @@ bool Downloading::parstAt(std::vector<std::string>& tokens) {
     std::string bytes, error;
     if (!platform::readWholeFile(path, bytes, &error)) throw std::runtime_error(error);
     std::string text = decodeResponseFile(bytes);
-    std::string_view content = trim(text);
+    std::string_view content = util::trimmed(text);
     if (content.empty()) return printAndLog(fmt::format("empty file {}", path), false);
 
     std::vector<std::string> rest(tokens.begin() + 1, tokens.end());
@@ -210,7 +203,7 @@ bool Downloading::parstAt(std::vector<std::string>& tokens) {
       if (end == std::string_view::npos) end = content.size();
       std::string_view line = content.substr(start, end - start);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      line = trim(line);
+      line = util::trimmed(line);
       std::string token = (line.size() > 1 && line[0] == '"') ? stripQuotes(line)
                                                               : std::string(line);
       if (!token.empty()) tokens.push_back(std::move(token));
