@@ -9,10 +9,10 @@
 #include "marlowick/Downloader.h"
 #include "marlowick/Downloading.h"
 #include "marlowick/Logger.h"
+#include "marlowick/ResponseFile.h"
 #include "marlowick/Util.h"
 #include "marlowick/ValueText.h"
 #include "platform/Console.h"
-#include "platform/Encoding.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "util/Arguments.h"
@@ -24,37 +24,6 @@ namespace {
 
 constexpr std::uint64_t kKilobyte = 1024;
 constexpr std::int64_t kTicksPerMinute = 600000000;
-
-std::string stripQuotes(std::string_view text) {
-  size_t first = text.find_first_not_of('"');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of('"');
-  return std::string(text.substr(first, last - first + 1));
-}
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-// The file's bytes as UTF-8: by its byte-order mark, else in the locale's character set.
-// The mark is looked at before any trimming so that wide encodings keep their byte pairs.
-std::string decodeResponseFile(std::string_view bytes) {
-  struct Mark {
-    std::string_view bytes;
-    const char* charset;
-  };
-  static const Mark kMarks[] = {
-      {{"\xEF\xBB\xBF", 3}, "UTF-8"},       {{"\xFF\xFE\x00\x00", 4}, "UTF-32LE"},
-      {{"\x00\x00\xFE\xFF", 4}, "UTF-32BE"}, {{"\xFF\xFE", 2}, "UTF-16LE"},
-      {{"\xFE\xFF", 2}, "UTF-16BE"},
-  };
-  for (const Mark& mark : kMarks) {
-    if (startsWith(bytes, mark.bytes)) {
-      return platform::toUtf8(bytes.substr(mark.bytes.size()), mark.charset);
-    }
-  }
-  return platform::toUtf8(bytes, platform::localeCharset());
-}
 
 const char* kLineBreak() { return platform::kLineEnd.data(); }
 
@@ -196,19 +165,7 @@ bool Downloading::parstAt(std::vector<std::string>& tokens) {
     if (content.empty()) return printAndLog(fmt::format("empty file {}", path), false);
 
     std::vector<std::string> rest(tokens.begin() + 1, tokens.end());
-    tokens.clear();
-    size_t start = 0;
-    while (start <= content.size()) {
-      size_t end = content.find('\n', start);
-      if (end == std::string_view::npos) end = content.size();
-      std::string_view line = content.substr(start, end - start);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      line = util::trimmed(line);
-      std::string token = (line.size() > 1 && line[0] == '"') ? stripQuotes(line)
-                                                              : std::string(line);
-      if (!token.empty()) tokens.push_back(std::move(token));
-      start = end + 1;
-    }
+    tokens = responseFileTokens(content);
     tokens.insert(tokens.end(), rest.begin(), rest.end());
     return true;
   } catch (const std::exception& failure) {
