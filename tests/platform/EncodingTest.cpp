@@ -83,6 +83,8 @@ TEST(EncodingTest, ToUtf8) {
        "UTF-8", "a" + kReplacement + "b"},
       {"utf8 cut at end", "a\xC3", "UTF-8", "a" + kReplacement},
       {"utf8 surrogate", "\xED\xA0\x80", "UTF-8", kReplacement + kReplacement + kReplacement},
+      {"utf8 past U+10FFFF", "\xF4\x90\x80\x80", "UTF-8",
+       kReplacement + kReplacement + kReplacement + kReplacement},
       {"ascii high byte", "x\xE9y", "US-ASCII", "x" + kReplacement + "y"},
       {"nul kept", std::string("a\0b", 3), "ISO-8859-1", std::string("a\0b", 3)},
   };
