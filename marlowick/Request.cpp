@@ -96,7 +96,7 @@ bool applyModified(Downloader& job, const std::string& value) {
 bool applyKilobytes(const util::Arguments& arguments, const char* name, std::uint64_t& target) {
   if (!arguments.isPresent(name)) return true;
   if (arguments.values(name).empty()) {
-    target = Downloader::kNoSize;
+    target = kestrelkit::net::ftp::kUnknownSize;
     return true;
   }
   return eachValue(arguments, name, [&](const std::string& value) {
@@ -115,7 +115,7 @@ bool applyMinutes(const util::Arguments& arguments, const char* name, std::int64
                   bool skipSingleCharacters) {
   if (!arguments.isPresent(name)) return true;
   if (arguments.values(name).empty()) {
-    target = Downloader::kOff;
+    target = kestrelkit::net::ftp::kOff;
     return true;
   }
   return eachValue(arguments, name, [&](const std::string& value) {
