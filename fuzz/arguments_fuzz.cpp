@@ -17,8 +17,12 @@ namespace {
 bool isUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
-                                                         : lead < 0xF5 ? 4 : 0;
+    std::size_t length = lead < 0x80   ? 1
+                         : lead < 0xC2 ? 0
+                         : lead < 0xE0 ? 2
+                         : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4
+                                       : 0;
     if (length == 0 || i + length > text.size()) return false;
     std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
     for (std::size_t k = 1; k < length; ++k) {
@@ -39,7 +43,7 @@ bool isUtf8(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string_view kMarks[] = {
-      {"", 0},       {"\xEF\xBB\xBF", 3},     {"\xFF\xFE", 2},
+      {"", 0},         {"\xEF\xBB\xBF", 3}, {"\xFF\xFE", 2},
       {"\xFE\xFF", 2}, {"\xFF\xFE\0\0", 4}, {"\0\0\xFE\xFF", 4},
   };
   if (size < 1) return 0;

@@ -25,7 +25,8 @@ bool LocalNames::claim(const std::string& localPath, const std::string& remoteNa
 }
 
 std::string localPathObstacle(const std::string& localPath) {
-  if (platform::pathKind(localPath) == platform::PathKind::folder) return platform::errorText(EISDIR);
+  if (platform::pathKind(localPath) == platform::PathKind::folder)
+    return platform::errorText(EISDIR);
   return {};
 }
 

@@ -20,7 +20,7 @@ std::string decodeResponseFile(std::string_view bytes) {
   };
   // UTF-32LE's mark begins with UTF-16LE's: the longer one is tried first.
   static const Mark kMarks[] = {
-      {{"\xEF\xBB\xBF", 3}, "UTF-8"},       {{"\xFF\xFE\x00\x00", 4}, "UTF-32LE"},
+      {{"\xEF\xBB\xBF", 3}, "UTF-8"},        {{"\xFF\xFE\x00\x00", 4}, "UTF-32LE"},
       {{"\x00\x00\xFE\xFF", 4}, "UTF-32BE"}, {{"\xFF\xFE", 2}, "UTF-16LE"},
       {{"\xFE\xFF", 2}, "UTF-16BE"},
   };
@@ -41,8 +41,7 @@ std::vector<std::string> responseFileTokens(std::string_view text) {
     std::string_view line = text.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     line = util::trimmed(line);
-    std::string token =
-        (line.size() > 1 && line[0] == '"') ? stripQuotes(line) : std::string(line);
+    std::string token = (line.size() > 1 && line[0] == '"') ? stripQuotes(line) : std::string(line);
     if (!token.empty()) tokens.push_back(std::move(token));
     start = end + 1;
   }

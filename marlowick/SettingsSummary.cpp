@@ -16,11 +16,13 @@ const char* flag(bool value) { return value ? "true" : "false"; }
 
 // Sizes and ages are shown in the units the options are given in: KB and minutes.
 std::string kilobytes(std::uint64_t bytes) {
-  return bytes == kestrelkit::net::ftp::kUnknownSize ? std::string() : std::to_string(bytes / kKilobyte);
+  return bytes == kestrelkit::net::ftp::kUnknownSize ? std::string()
+                                                     : std::to_string(bytes / kKilobyte);
 }
 
 std::string minutes(std::int64_t ticks) {
-  return ticks == kestrelkit::net::ftp::kOff ? std::string() : std::to_string(ticks / kTicksPerMinute);
+  return ticks == kestrelkit::net::ftp::kOff ? std::string()
+                                             : std::to_string(ticks / kTicksPerMinute);
 }
 
 std::string count(std::int64_t value) {

@@ -79,8 +79,7 @@ std::FILE* openFile(const std::string& path, const char* mode) {
 }
 
 std::FILE* openForAppending(const std::string& path) {
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return nullptr;
   // Only the opening must not wait: writes go on as usual.
   const int flags = ::fcntl(fd, F_GETFL);

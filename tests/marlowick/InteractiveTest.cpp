@@ -144,16 +144,18 @@ TEST(Interactive, NonAsciiLettersTypedOnATerminalArriveWhole) {
     SCOPED_TRACE(locale);
     ProgramHome home;
     Tmux tmux;
-    std::string command = "env HOME=" + home.path() + " LC_ALL=" + locale + " " +
-                          testing_support::marlowickBinary();
+    std::string command =
+        "env HOME=" + home.path() + " LC_ALL=" + locale + " " + testing_support::marlowickBinary();
     ASSERT_EQ(tmux.run({"new-session", "-d", "-s", "t", "-x", "120", "-y", "30", command}).exitCode,
               0);
     ASSERT_TRUE(tmux.waitFor(kPrompt)) << tmux.screen();
     const std::string folder = home.path() + "/Zo\xC3\xAB-\xC3\xBC";
-    tmux.run({"send-keys", "-t", "t", "-l", "--", "--host=h --username=u --password=p --local=" + folder});
+    tmux.run({"send-keys", "-t", "t", "-l", "--",
+              "--host=h --username=u --password=p --local=" + folder});
     tmux.run({"send-keys", "-t", "t", "Enter"});
     ASSERT_TRUE(tmux.waitFor("Specified path does not exists")) << tmux.screen();
-    EXPECT_NE(home.log().find("Specified path does not exists: " + folder + "\n"), std::string::npos)
+    EXPECT_NE(home.log().find("Specified path does not exists: " + folder + "\n"),
+              std::string::npos)
         << home.log();
     tmux.run({"send-keys", "-t", "t", "exit", "Enter"});
   }

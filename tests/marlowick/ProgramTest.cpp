@@ -129,9 +129,9 @@ TEST(Program, StartUpFailuresGiveOneLineAndStatusOne) {
 TEST(Program, AClosedStandardOutputNeverSendsTheConsoleIntoTheLog) {
   ProgramHome home;
   // The shell closes descriptor 1 before the program starts, as "marlowick >&-" does.
-  auto result = home.run({"-c", "exec \"$0\" \"$@\" >&-", testing_support::marlowickBinary(),
-                          "version"},
-                         {}, "/bin/sh");
+  auto result =
+      home.run({"-c", "exec \"$0\" \"$@\" >&-", testing_support::marlowickBinary(), "version"}, {},
+               "/bin/sh");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(home.log().find("Marlowick 1"), std::string::npos) << home.log();
 }

@@ -29,8 +29,10 @@ std::set<std::string> argumentNames(const std::string& text) {
 TEST(Scripts, InstallPutsTheProgramAndAManualPageThatAgreesWithTheHelp) {
   TempDir prefix;
   // The program lives in BUILD/bin/marlowick.
-  const auto build = std::filesystem::path(testing_support::marlowickBinary()).parent_path().parent_path();
-  auto installed = runProcess({"/usr/bin/cmake", "--install", build.string(), "--prefix", prefix.path()});
+  const auto build =
+      std::filesystem::path(testing_support::marlowickBinary()).parent_path().parent_path();
+  auto installed =
+      runProcess({"/usr/bin/cmake", "--install", build.string(), "--prefix", prefix.path()});
   ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
 
   ProgramHome home;
@@ -42,7 +44,8 @@ TEST(Scripts, InstallPutsTheProgramAndAManualPageThatAgreesWithTheHelp) {
   ASSERT_EQ(page.exitCode, 0) << page.err;
   // Bold and underlined letters come as letter, backspace, letter.
   page.out = std::regex_replace(page.out, std::regex(".\b"), "");
-  for (const char* section : {"SYNOPSIS", "ARGUMENTS", "COMMANDS", "FILES", "EXIT STATUS", "EXAMPLES"}) {
+  for (const char* section :
+       {"SYNOPSIS", "ARGUMENTS", "COMMANDS", "FILES", "EXIT STATUS", "EXAMPLES"}) {
     EXPECT_NE(page.out.find(section), std::string::npos) << section;
   }
   EXPECT_EQ(argumentNames(page.out), argumentNames(help.out)) << page.out;

@@ -95,9 +95,7 @@ std::int64_t currentYear(std::int64_t now) {
   return year;
 }
 
-bool isLeapYear(std::int64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool isLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 // A date listed without a year: the first year from last year on that puts it less than 350
 // days in the past (or anywhere in the future). 29 February exists only in leap years, so only
