@@ -1,37 +1,32 @@
 #!/usr/bin/env bash
-# Builds one libFuzzer target with Debian's clang (libFuzzer, ASan, UBSan) and runs it for
-# SECONDS seconds (default 60), starting from its seed corpus. Not part of the default build.
-# Usage: fuzz/run.sh TARGET [SECONDS], TARGET being NAME of fuzz/NAME_fuzz.cpp:
-#   listparser   a listing line through the parser and the record conversion
-#   pattern      the wildcard matcher and the pattern lists
-#   arguments    response-file bytes (any byte-order mark) through the decoder and the parser
-#   promptline   a typed line through the prompt's splitting and exit-word test
-# Seeds are in fuzz/corpus/NAME/; what the run finds is kept in build/fuzz/NAME/.
+# Builds one libFuzzer target with Debian's clang (libFuzzer, ASan, UBSan) and runs it for SECONDS
+# seconds (default 60). Not part of the default build.
+# Usage: fuzz/run.sh NAME [SECONDS]   (NAME: the target fuzz/NAME_fuzz.cpp, e.g. listparser,
+# pattern, arguments, promptline)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-target=${1:?usage: fuzz/run.sh TARGET [SECONDS]}
+name=${1:?usage: fuzz/run.sh NAME [SECONDS]}
 seconds=${2:-60}
-
-case "$target" in
-  listparser)
-    sources=(kestrelkit/net/ftp/ListParser.cpp kestrelkit/net/ftp/FtpLib*.cpp
-      platform/posix/Socket.cpp platform/posix/Clock.cpp platform/posix/Files.cpp
-      /usr/lib/x86_64-linux-gnu/libftp.a) ;;
-  pattern) sources=(kestrelkit/net/ftp/PatternMatch.cpp util/Text.cpp) ;;
-  arguments)
-    sources=(util/Arguments.cpp util/Definition.cpp util/Text.cpp marlowick/ResponseFile.cpp
-      platform/posix/Encoding.cpp) ;;
-  promptline) sources=(marlowick/PromptLine.cpp util/Text.cpp) ;;
-  *) echo "unknown fuzz target: $target" >&2; exit 2 ;;
-esac
-
-out=build/fuzz/$target
+[ -f "fuzz/${name}_fuzz.cpp" ] || { echo "no target fuzz/${name}_fuzz.cpp" >&2; exit 2; }
+out=build/fuzz/$name
 mkdir -p "$out/corpus"
-cp -n "fuzz/corpus/$target"/* "$out/corpus/" 2>/dev/null || true
+# A target's own seeds, if it has any (the listing parser's lie in fuzz/corpus itself).
+seeds=fuzz/corpus/$name
+[ "$name" = listparser ] && seeds=fuzz/corpus
+cp -n "$seeds"/* "$out/corpus/" 2>/dev/null || true
 
-clang++ -std=c++20 -O1 -g -I. -I/usr/include -Wall -Wextra \
+# What a target is built from besides its own file.
+case "$name" in
+  pattern) sources=(kestrelkit/net/ftp/PatternMatch.cpp util/Text.cpp) ;;
+  arguments) sources=(util/*.cpp marlowick/ResponseFile.cpp platform/posix/Encoding.cpp) ;;
+  promptline) sources=(marlowick/PromptLine.cpp util/Text.cpp) ;;
+  *)
+    sources=(kestrelkit/net/ftp/ListParser.cpp kestrelkit/net/ftp/FtpLib*.cpp
+      platform/posix/{Socket,Clock,Files}.cpp /usr/lib/x86_64-linux-gnu/libftp.a) ;;
+esac
+clang++ -std=c++20 -O1 -g -I. \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
-  "fuzz/${target}_fuzz.cpp" "${sources[@]}" -o "$out/${target}_fuzz"
+  "fuzz/${name}_fuzz.cpp" "${sources[@]}" -o "$out/fuzz"
 
-"$out/${target}_fuzz" -max_total_time="$seconds" -max_len=512 -timeout=10 \
+"$out/fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
   -artifact_prefix="$out/" -print_final_stats=1 "$out/corpus"
