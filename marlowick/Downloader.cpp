@@ -8,7 +8,6 @@
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/FtpScan.h"
 #include "kestrelkit/net/ftp/PatternMatch.h"
-#include "marlowick/LocalFolders.h"
 #include "marlowick/PartFile.h"
 #include "marlowick/SafeName.h"
 #include "marlowick/TickTime.h"
@@ -236,23 +235,18 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
   } else {
     printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
   }
-  std::string failure = localPathObstacle(localPath);
-  auto fetch = [&] {
-    if (!TransferProgress::visible()) return fetchFile(ftp, record.name, localPath, failure);
+  // Found before the data is asked for, not after it crossed the network.
+  if (std::string obstacle = localPathObstacle(localPath); !obstacle.empty()) {
+    return say(fmt::format("Download {} failed: {}", display, obstacle), false);
+  }
+  std::string failure;
+  bool saved = false;
+  if (TransferProgress::visible()) {
     TransferProgress progress(display, record.size);
     ObservedTransfer observed(ftp, progress);
-    return fetchFile(ftp, record.name, localPath, failure);
-  };
-  bool saved = failure.empty() && fetch();
-  // A folder removed since it was made (say between two requests at the prompt) is made again,
-  // once; the data has not been asked for yet.
-  if (!saved && forgetVanishedFolder(localPath)) {
-    try {
-      createFolders(localPath);
-      saved = fetch();
-    } catch (const std::exception& error) {
-      failure = error.what();
-    }
+    saved = fetchFile(ftp, record.name, localPath, failure);
+  } else {
+    saved = fetchFile(ftp, record.name, localPath, failure);
   }
   if (!saved) say(fmt::format("Download {} failed: {}", display, failure), false);
   return saved;
