@@ -59,8 +59,8 @@ build_windows() {
   local ftplib fmt
   ftplib=$(dirname "$(compgen -G "$deps/ftplib-*/src/ftplib.c" | head -n1)")
   fmt=$(dirname "$(dirname "$(compgen -G "$deps/fmtlib-*/src/format.cc" | head -n1)")")
-  cmake -S . -B "$build" -Wno-dev -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DMARLOWICK_BENCH=OFF -DMARLOWICK_WERROR=ON \
+  cmake -S . -B "$build" -Wno-dev -DMARLOWICK_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DMARLOWICK_BENCH=OFF \
     -DMARLOWICK_FTPLIB_SOURCE="$ftplib" -DMARLOWICK_FMT_SOURCE="$fmt" >/dev/null
   cmake --build "$build" -j"$(nproc)"
   check_imports "$build/bin/marlowick.exe"
