@@ -4,7 +4,7 @@
 #include "marlowick/Config.h"
 #include "marlowick/Downloading.h"
 #include "marlowick/PromptLine.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/LineEditor.h"
 #include "util/Text.h"
 

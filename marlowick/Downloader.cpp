@@ -12,7 +12,7 @@
 #include "marlowick/SafeName.h"
 #include "marlowick/TickTime.h"
 #include "marlowick/TransferCrew.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/Encoding.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"

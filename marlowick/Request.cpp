@@ -10,7 +10,7 @@
 #include "marlowick/Downloading.h"
 #include "marlowick/Logger.h"
 #include "marlowick/ResponseFile.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "marlowick/ValueText.h"
 #include "platform/Console.h"
 #include "platform/Files.h"

@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "marlowick/Downloader.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/Console.h"
 
 namespace marlowick {

@@ -1,4 +1,4 @@
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 
 #include <fmt/format.h>
 
