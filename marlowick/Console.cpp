@@ -1,72 +1,24 @@
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "marlowick/Config.h"
 #include "marlowick/Downloading.h"
-#include "marlowick/Util.h"
+#include "marlowick/PromptLine.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/LineEditor.h"
+#include "util/Text.h"
 
 namespace marlowick {
-
-namespace {
-
-constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
-
-std::string trimmed(std::string_view text) {
-  size_t first = text.find_first_not_of(kWhiteSpace);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(kWhiteSpace);
-  return std::string(text.substr(first, last - first + 1));
-}
-
-bool endsWithExitWord(const std::string& line) {
-  if (line.size() <= 3) return false;
-  std::string_view last4 = std::string_view(line).substr(line.size() - 4);
-  return last4 == "exit" || last4 == "quit";
-}
-
-}  // namespace
-
-std::vector<std::string> splitCommandLine(const std::string& line) {
-  std::vector<std::string> tokens;
-  std::string text = trimmed(line);
-  while (!text.empty()) {
-    if (text[0] == '"') {
-      size_t close = text.find('"', 1);
-      if (close != std::string::npos) {
-        tokens.push_back(text.substr(1, close - 1));
-        text = trimmed(std::string_view(text).substr(close + 1));
-        continue;
-      }
-    }
-    size_t blank = text.find(' ');
-    if (blank == std::string::npos) {
-      tokens.push_back(text);
-      break;
-    }
-    tokens.push_back(text.substr(0, blank));
-    text = trimmed(std::string_view(text).substr(blank + 1));
-  }
-  return tokens;
-}
 
 bool Downloading::runCommand(std::vector<std::string>& tokens) {
   if (tokens.empty()) return false;
   std::string& token = tokens[0];
-  std::string word = token.substr(token.find_first_not_of('-') == std::string::npos
-                                      ? token.size()
-                                      : token.find_first_not_of('-'));
-  for (char& c : word) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::size_t wordStart = token.find_first_not_of('-');
+  const std::string word =
+      util::lowerAscii(wordStart == std::string::npos ? "" : token.substr(wordStart));
   // The request that follows a non-command gets the token lowered too, except a response-file
   // name: file names are case-sensitive here.
-  if (token.empty() || token[0] != '@') {
-    for (char& c : token) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
+  if (token.empty() || token[0] != '@') token = util::lowerAscii(token);
   const Config& settings = config();
   if (word == "?" || word == "help") {
     consolePrint(settings.helpText());

@@ -13,7 +13,7 @@
 #include "marlowick/SafeName.h"
 #include "marlowick/TickTime.h"
 #include "marlowick/TransferCrew.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/Encoding.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -242,6 +242,12 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
   // Each remote level becomes a local folder level, named with the native separator.
   std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
   std::string localPath = local + display;
+  if (!justPrint && !localNames_.claim(localPath, record.name)) {
+    return say(fmt::format("Download {} failed: another remote name of this job has the same "
+                           "local name",
+                           display),
+               false);
+  }
   if (!overwrite && sameSizeFileAt(localPath, record.size)) {
     say(fmt::format(" Same size, skiped: {}", display), true);
     return false;
@@ -259,6 +265,10 @@ bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size
     report->announce(display, position);
   } else {
     printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
+  }
+  // Found before the data is asked for, not after it crossed the network.
+  if (std::string obstacle = localPathObstacle(localPath); !obstacle.empty()) {
+    return say(fmt::format("Download {} failed: {}", display, obstacle), false);
   }
   std::string failure;
   bool saved = false;

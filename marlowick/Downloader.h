@@ -2,12 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "marlowick/LocalName.h"
 
 namespace kestrelkit::net::ftp {
 class FtpLib;
@@ -22,8 +22,6 @@ class TransferCrew;
 /// The owner sets the fields directly; switched-off limits hold their sentinel values.
 class Downloader {
  public:
-  static constexpr std::uint64_t kNoSize = ~std::uint64_t{0};
-  static constexpr std::int64_t kOff = std::numeric_limits<std::int64_t>::max();
   static constexpr std::uint32_t kUtf8 = 65001;
 
   virtual ~Downloader() = default;
@@ -71,12 +69,12 @@ class Downloader {
   std::uint32_t encoding = 0;
   std::string include;
   std::string exclude;
-  std::uint64_t lsize = kNoSize;
-  std::uint64_t gsize = kNoSize;
-  std::int64_t lmodified = kOff;
-  std::int64_t gmodified = kOff;
-  std::int64_t maxfiles = kOff;
-  std::int64_t maxfolders = kOff;
+  std::uint64_t lsize = kestrelkit::net::ftp::kUnknownSize;  // off
+  std::uint64_t gsize = kestrelkit::net::ftp::kUnknownSize;  // off
+  std::int64_t lmodified = kestrelkit::net::ftp::kOff;
+  std::int64_t gmodified = kestrelkit::net::ftp::kOff;
+  std::int64_t maxfiles = kestrelkit::net::ftp::kOff;
+  std::int64_t maxfolders = kestrelkit::net::ftp::kOff;
   /// Control connections that share the transfers, 1 to `kMostConnections`. Beyond the first,
   /// each is logged in on a thread of its own while the first scans; 1 keeps the whole job on
   /// the caller's thread.
@@ -131,6 +129,8 @@ class Downloader {
   /// it is selected.
   bool scanAndOffer(const std::string& startPath, kestrelkit::net::ftp::FtpLib& ftp,
                     TransferCrew* crew);
+
+  LocalNames localNames_;
 };
 
 /// Makes one folder exist, recording it in the process-wide set of folders made or found.

@@ -7,7 +7,7 @@
 #include "marlowick/Config.h"
 #include "marlowick/Downloader.h"
 #include "marlowick/HelpPages.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "marlowick/WindowShape.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"

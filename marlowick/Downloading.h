@@ -43,9 +43,6 @@ class Downloading {
 /// Declares the request's arguments and their aliases on a fresh parser.
 void declareRequestArguments(util::Arguments& arguments);
 
-/// Splits a typed line into tokens: blanks separate, a leading double quote groups.
-std::vector<std::string> splitCommandLine(const std::string& line);
-
 /// The console-event handler: writes missing help shortcuts; nonzero for the handled events.
 int consoleCtrlHandler(int event);
 

@@ -74,6 +74,8 @@ void writeHelpShortcutsTo(const std::string& folder) {
                          pageAddress(settings.commandLinePageAddress(), "shortcut", true));
 }
 
-void writeHelpShortcuts() { writeHelpShortcutsTo(platform::programFolder()); }
+void writeHelpShortcuts() {
+  writeHelpShortcutsTo(platform::shortcutFolder(config().applicationFolder()));
+}
 
 }  // namespace marlowick

@@ -22,7 +22,7 @@ std::string shortcutContent(const std::string& address);
 /// Throws std::runtime_error naming the file and the reason when one cannot be written.
 void writeHelpShortcutsTo(const std::string& folder);
 
-/// writeHelpShortcutsTo the program folder.
+/// writeHelpShortcutsTo the program folder on Windows, the application folder elsewhere.
 void writeHelpShortcuts();
 
 }  // namespace marlowick

@@ -36,6 +36,21 @@ void createFoldersFor(const std::string& localPath) {
   }
 }
 
+bool forgetVanishedFolder(const std::string& localPath) {
+  std::lock_guard<std::recursive_mutex> guard(foldersLock());
+  const std::size_t end = localPath.rfind(platform::kPathSeparator);
+  if (end == std::string::npos) return false;
+  const std::string folder = localPath.substr(0, end);
+  if (!folderRecorded(folder) || platform::pathKind(folder) != platform::PathKind::missing) {
+    return false;
+  }
+  for (std::size_t at = localPath.find(platform::kPathSeparator); at != std::string::npos;
+       at = localPath.find(platform::kPathSeparator, at + 1)) {
+    createdFolders().erase(localPath.substr(0, at));
+  }
+  return true;
+}
+
 void Downloader::createFolders(const std::string& localPath) { createFoldersFor(localPath); }
 
 void ensureFolder(const std::string& folder) {

@@ -10,4 +10,9 @@ namespace marlowick {
 /// `ensureFolder` when a folder cannot be made; folders made before stay.
 void createFoldersFor(const std::string& localPath);
 
+/// True when the folder of the local file `localPath` is gone although it was made or found
+/// before (someone removed it meanwhile); the folders on its way are then forgotten, so that
+/// `createFoldersFor` looks at them, and makes them, again.
+bool forgetVanishedFolder(const std::string& localPath);
+
 }  // namespace marlowick

@@ -41,7 +41,7 @@ std::string logLinePrefix(int year, int month, int day, int hour, int minute, in
 
 void Logger::openFile(const std::string& path) {
   std::lock_guard<std::mutex> guard(mutex_);
-  file_.reset(platform::openFile(path, "ab"));
+  file_.reset(platform::openForAppending(path));
   if (!file_) throw std::runtime_error("Unable to open the log " + path + ": " +
                                        platform::lastErrorText());
 }
@@ -76,14 +76,13 @@ void startLog() {
     throw std::runtime_error("Unable to create the application folder " + error);
   }
   std::string path = config().logPath();
-  auto kind = platform::pathKind(path);
-  if (kind == platform::PathKind::file) {
+  // Only a plain file grows; anything else that takes appended lines (a link to /dev/null, a
+  // FIFO) is a way to silence or divert the log, and opening it decides.
+  if (platform::pathKind(path) == platform::PathKind::file) {
     auto size = platform::fileSize(path);
     if (size && *size > kLargestKeptLog && !platform::deleteFile(path, &error)) {
       throw std::runtime_error("Unable to delete the oversized log " + path + ": " + error);
     }
-  } else if (kind != platform::PathKind::missing) {
-    throw std::runtime_error("Unable to open the log " + path + ": not a file");
   }
   logger().openFile(path);
   logger().setLevel(LogLevel::info);

@@ -1,7 +1,9 @@
 #include "marlowick/PartFile.h"
 
 #include <cerrno>
+#include <exception>
 
+#include "marlowick/LocalFolders.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
@@ -30,6 +32,7 @@ bool PartFile::create(std::string& failure) {
   std::string folder = finalPath_.substr(0, nameStart);
   std::string name = finalPath_.substr(nameStart);
   if (name.size() > kLongestKeptName) name = "marlowick";
+  bool folderRemade = false;
   for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
     std::string path = candidate(folder, name, attempt);
     // Made only where nothing is: an existing file is never opened.
@@ -41,7 +44,18 @@ bool PartFile::create(std::string& failure) {
       case platform::NewFile::exists:
         continue;
       case platform::NewFile::failed:
-        return false;
+        // A folder removed since it was made (between two requests at the prompt, say) is made
+        // again, once.
+        if (folderRemade || !forgetVanishedFolder(finalPath_)) return false;
+        folderRemade = true;
+        try {
+          createFoldersFor(finalPath_);
+        } catch (const std::exception& error) {
+          failure = error.what();
+          return false;
+        }
+        --attempt;
+        continue;
     }
   }
   failure = platform::errorText(EEXIST);

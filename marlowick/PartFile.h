@@ -16,7 +16,8 @@ class PartFile {
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
 
-  /// Makes the empty temporary file. False with the system's reason in `failure` when no
+  /// Makes the empty temporary file. When the folder, made or found earlier in the process, has
+  /// gone meanwhile, it is made again, once. False with the system's reason in `failure` when no
   /// temporary file can be made in the folder.
   bool create(std::string& failure);
   /// Moves the temporary file onto the final path, replacing a file there. False with the

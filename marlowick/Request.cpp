@@ -9,13 +9,14 @@
 #include "marlowick/Downloader.h"
 #include "marlowick/Downloading.h"
 #include "marlowick/Logger.h"
-#include "marlowick/Util.h"
+#include "marlowick/ResponseFile.h"
+#include "marlowick/ConsoleOutput.h"
 #include "marlowick/ValueText.h"
 #include "platform/Console.h"
-#include "platform/Encoding.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "util/Arguments.h"
+#include "util/Text.h"
 
 namespace marlowick {
 
@@ -23,47 +24,8 @@ using kestrelkit::net::ftp::FtpSecurity;
 
 namespace {
 
-constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
 constexpr std::uint64_t kKilobyte = 1024;
 constexpr std::int64_t kTicksPerMinute = 600000000;
-
-std::string_view trim(std::string_view text) {
-  size_t first = text.find_first_not_of(kWhiteSpace);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(kWhiteSpace);
-  return text.substr(first, last - first + 1);
-}
-
-std::string stripQuotes(std::string_view text) {
-  size_t first = text.find_first_not_of('"');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of('"');
-  return std::string(text.substr(first, last - first + 1));
-}
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-// The file's bytes as UTF-8: by its byte-order mark, else in the locale's character set.
-// The mark is looked at before any trimming so that wide encodings keep their byte pairs.
-std::string decodeResponseFile(std::string_view bytes) {
-  struct Mark {
-    std::string_view bytes;
-    const char* charset;
-  };
-  static const Mark kMarks[] = {
-      {{"\xEF\xBB\xBF", 3}, "UTF-8"},       {{"\xFF\xFE\x00\x00", 4}, "UTF-32LE"},
-      {{"\x00\x00\xFE\xFF", 4}, "UTF-32BE"}, {{"\xFF\xFE", 2}, "UTF-16LE"},
-      {{"\xFE\xFF", 2}, "UTF-16BE"},
-  };
-  for (const Mark& mark : kMarks) {
-    if (startsWith(bytes, mark.bytes)) {
-      return platform::toUtf8(bytes.substr(mark.bytes.size()), mark.charset);
-    }
-  }
-  return platform::toUtf8(bytes, platform::localeCharset());
-}
 
 const char* kLineBreak() { return platform::kLineEnd.data(); }
 
@@ -136,7 +98,7 @@ bool applyModified(Downloader& job, const std::string& value) {
 bool applyKilobytes(const util::Arguments& arguments, const char* name, std::uint64_t& target) {
   if (!arguments.isPresent(name)) return true;
   if (arguments.values(name).empty()) {
-    target = Downloader::kNoSize;
+    target = kestrelkit::net::ftp::kUnknownSize;
     return true;
   }
   return eachValue(arguments, name, [&](const std::string& value) {
@@ -155,7 +117,7 @@ bool applyMinutes(const util::Arguments& arguments, const char* name, std::int64
                   bool skipSingleCharacters) {
   if (!arguments.isPresent(name)) return true;
   if (arguments.values(name).empty()) {
-    target = Downloader::kOff;
+    target = kestrelkit::net::ftp::kOff;
     return true;
   }
   return eachValue(arguments, name, [&](const std::string& value) {
@@ -187,13 +149,6 @@ void applyPatterns(const util::Arguments& arguments, const char* name, std::stri
 constexpr std::int64_t kLongestTimeout = 86400;
 constexpr std::int32_t kImplicitTlsPort = 990;
 
-std::string asciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 }  // namespace
 
 void declareRequestArguments(util::Arguments& arguments) {
@@ -212,23 +167,11 @@ bool Downloading::parstAt(std::vector<std::string>& tokens) {
     std::string bytes, error;
     if (!platform::readWholeFile(path, bytes, &error)) throw std::runtime_error(error);
     std::string text = decodeResponseFile(bytes);
-    std::string_view content = trim(text);
+    std::string_view content = util::trimmed(text);
     if (content.empty()) return printAndLog(fmt::format("empty file {}", path), false);
 
     std::vector<std::string> rest(tokens.begin() + 1, tokens.end());
-    tokens.clear();
-    size_t start = 0;
-    while (start <= content.size()) {
-      size_t end = content.find('\n', start);
-      if (end == std::string_view::npos) end = content.size();
-      std::string_view line = content.substr(start, end - start);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      line = trim(line);
-      std::string token = (line.size() > 1 && line[0] == '"') ? stripQuotes(line)
-                                                              : std::string(line);
-      if (!token.empty()) tokens.push_back(std::move(token));
-      start = end + 1;
-    }
+    tokens = responseFileTokens(content);
     tokens.insert(tokens.end(), rest.begin(), rest.end());
     return true;
   } catch (const std::exception& failure) {
@@ -327,7 +270,7 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
   });
   ok = ok && eachValue(arguments, "secure", [&](const std::string& value) {
     bool on = false;
-    if (asciiLower(value) == "implicit") {
+    if (util::lowerAscii(value) == "implicit") {
       job.secure = FtpSecurity::implicitTls;
     } else if (parseBoolean(value, on)) {
       job.secure = on ? FtpSecurity::explicitTls : FtpSecurity::none;

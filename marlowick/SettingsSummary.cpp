@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "marlowick/Downloader.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/Console.h"
 
 namespace marlowick {
@@ -16,11 +16,13 @@ const char* flag(bool value) { return value ? "true" : "false"; }
 
 // Sizes and ages are shown in the units the options are given in: KB and minutes.
 std::string kilobytes(std::uint64_t bytes) {
-  return bytes == Downloader::kNoSize ? std::string() : std::to_string(bytes / kKilobyte);
+  return bytes == kestrelkit::net::ftp::kUnknownSize ? std::string()
+                                                     : std::to_string(bytes / kKilobyte);
 }
 
 std::string minutes(std::int64_t ticks) {
-  return ticks == Downloader::kOff ? std::string() : std::to_string(ticks / kTicksPerMinute);
+  return ticks == kestrelkit::net::ftp::kOff ? std::string()
+                                             : std::to_string(ticks / kTicksPerMinute);
 }
 
 std::string security(kestrelkit::net::ftp::FtpSecurity secure) {
@@ -35,7 +37,7 @@ std::string security(kestrelkit::net::ftp::FtpSecurity secure) {
 }
 
 std::string count(std::int64_t value) {
-  return value == Downloader::kOff ? std::string() : std::to_string(value);
+  return value == kestrelkit::net::ftp::kOff ? std::string() : std::to_string(value);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/Downloader.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 
 namespace marlowick {
 

@@ -3,6 +3,8 @@
 #include <limits>
 #include <string>
 
+#include "util/Text.h"
+
 namespace marlowick {
 
 namespace {
@@ -27,10 +29,7 @@ bool parseDigits(std::string_view digits, std::uint64_t& value) {
 
 bool parseBoolean(std::string_view text, bool& value) {
   if (text.size() != 4 && text.size() != 5) return false;
-  std::string lowered(text);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string lowered = util::lowerAscii(text);
   if (lowered == "true") value = true;
   else if (lowered == "false") value = false;
   else return false;

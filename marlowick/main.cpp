@@ -5,9 +5,17 @@
 #include "marlowick/Downloading.h"
 #include "marlowick/Logger.h"
 #include "platform/Console.h"
+#include "platform/Encoding.h"
 #include "platform/Process.h"
+#include "platform/Socket.h"
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard stream must not hand its number to the log.
+  platform::ensureStandardStreams();
+  platform::useUserLocale();
+  // A reader that goes away (a pipe into head) makes console writes fail, which are not
+  // reported; it must not end the run.
+  platform::ignoreBrokenPipe();
   try {
     marlowick::startLog();
   } catch (const std::exception& failure) {

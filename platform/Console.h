@@ -9,6 +9,11 @@ namespace platform {
 /// elsewhere); defined by each platform's implementation. A NUL follows its last character.
 extern const std::string_view kLineEnd;
 
+/// Makes sure standard input, output and error are open, opening a closed one on the null
+/// device: otherwise the next file the program opens (the log) would take its place and receive
+/// whatever is written to the console. Call first thing at start-up.
+void ensureStandardStreams();
+
 /// Writes UTF-8 text to standard output; failures are not reported.
 void consoleWrite(std::string_view text);
 

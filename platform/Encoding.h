@@ -9,9 +9,16 @@ namespace platform {
 /// Code page number of UTF-8.
 inline constexpr std::uint32_t kCodePageUtf8 = 65001;
 
+/// Sets the process's locale to the user's, once at start-up, so that everything that reads
+/// typed text (the line editor) uses the user's character set. The C/POSIX locale, whose set
+/// is plain ASCII, counts as UTF-8 here. Where the system hands the program wide text anyway,
+/// nothing changes.
+void useUserLocale();
+
 /// The character set of the user's locale, as the system names it (for example "UTF-8" or
-/// "ISO-8859-1"). Read from the environment on every call; the process's own locale is not
-/// changed.
+/// "ISO-8859-1"); the C/POSIX locale gives "UTF-8", as cron's and containers' names and files
+/// are UTF-8 in practice. Read from the environment on every call; the process's own locale is
+/// not changed.
 std::string localeCharset();
 
 /// The character set of a code page number: 0 is the locale's, 65001 is UTF-8, other numbers

@@ -36,6 +36,12 @@ bool makeFolderChain(const std::string& path, std::string* error = nullptr);
 /// lastErrorText().
 std::FILE* openFile(const std::string& path, const char* mode);
 
+/// Opens `path` (UTF-8) for appending, making the file when missing; anything that takes
+/// appended writes will do (a file, the null device, a FIFO with a reader). A FIFO that has no
+/// reader fails at once instead of waiting for one. Null on failure, with the reason for
+/// lastErrorText().
+std::FILE* openForAppending(const std::string& path);
+
 /// What `createNewFile` found.
 enum class NewFile { created, exists, failed };
 

@@ -23,6 +23,11 @@ bool isAbsolutePath(const std::string& path);
 
 namespace platform {
 
+/// The folder that receives the help shortcut files, ending with the separator. Beside the
+/// program on Windows; elsewhere `applicationFolder`, since an installed program's folder
+/// (/usr/bin, /usr/local/bin) is not the user's to write.
+std::string shortcutFolder(const std::string& applicationFolder);
+
 /// The system folder whose url.dll gives internet shortcuts their icon; empty where there is
 /// none.
 std::string systemFolder();

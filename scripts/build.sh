@@ -8,5 +8,5 @@ case "$config" in
   asan) flags=(-DCMAKE_BUILD_TYPE=Debug -DMARLOWICK_SANITIZE=ON -DMARLOWICK_BENCH=OFF) ;;
   *) echo "unknown configuration: $config" >&2; exit 2 ;;
 esac
-cmake -S . -B "build/$config" -Wno-dev "${flags[@]}" >/dev/null
+cmake -S . -B "build/$config" -Wno-dev -DMARLOWICK_WERROR=ON "${flags[@]}" >/dev/null
 cmake --build "build/$config" -j"$(nproc)"

@@ -157,7 +157,7 @@ build_windows() {
   local fmt
   fmt=$(dirname "$(dirname "$(compgen -G "$deps/fmtlib-*/src/format.cc" | head -n1)")")
   build_openssl
-  cmake -S . -B "$build" -Wno-dev -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  cmake -S . -B "$build" -Wno-dev -DMARLOWICK_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DMARLOWICK_BENCH=OFF \
     -DMARLOWICK_FMT_SOURCE="$fmt" -DMARLOWICK_OPENSSL_PREFIX="$openssl_prefix" >/dev/null
   cmake --build "$build" -j"$(nproc)"

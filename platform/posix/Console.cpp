@@ -1,13 +1,27 @@
 #include "platform/Console.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 namespace platform {
 
 const std::string_view kLineEnd = "\n";
+
+void ensureStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is taken, which is this one: the lower ones are open by now.
+    int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
 
 void consoleWrite(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);

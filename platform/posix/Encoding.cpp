@@ -78,7 +78,56 @@ size_t utf8Length(unsigned char lead) {
   return 1;
 }
 
+/// The length of the well-formed UTF-8 sequence at the start of `text`: 0 when it is malformed
+/// (overlong, a surrogate, past U+10FFFF, a stray or missing continuation byte), and -1 when it
+/// is cut off by the end of `text`.
+int utf8SequenceAt(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead < 0x80) return 1;
+  const int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+  if (length == 0) return 0;
+  std::uint32_t point = lead & (0x7F >> length);
+  for (int k = 1; k < length; ++k) {
+    if (static_cast<size_t>(k) >= text.size()) return -1;
+    const auto next = static_cast<unsigned char>(text[k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    point = (point << 6) | (next & 0x3F);
+  }
+  constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  const bool valid =
+      point >= kLeast[length] && point <= 0x10FFFF && (point < 0xD800 || point > 0xDFFF);
+  return valid ? length : 0;
+}
+
+/// `bytes` with every malformed sequence replaced, as the conversions below do it: U+FFFD per
+/// bad byte, one for a sequence cut off by the end. Done here because glibc's own UTF-8 decoder
+/// lets sequences past U+10FFFF through.
+std::string wellFormedUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const int length = utf8SequenceAt(bytes);
+    if (length > 0) {
+      out.append(bytes.substr(0, static_cast<size_t>(length)));
+      bytes.remove_prefix(static_cast<size_t>(length));
+      continue;
+    }
+    out.append(kReplacementCharacter);
+    bytes.remove_prefix(length < 0 ? bytes.size() : 1);
+  }
+  return out;
+}
+
+// The character set of the C/POSIX locale as glibc names it.
+constexpr std::string_view kPlainAscii = "ANSI_X3.4-1968";
+
 }  // namespace
+
+void useUserLocale() {
+  ::setlocale(LC_ALL, "");
+  // An unusable locale left the C locale in place; either way plain ASCII means UTF-8 here.
+  if (::nl_langinfo(CODESET) == kPlainAscii) ::setlocale(LC_CTYPE, "C.UTF-8");
+}
 
 std::string localeCharset() {
   // The same choice as setlocale(LC_ALL, "") would make, without changing the process's locale.
@@ -86,10 +135,10 @@ std::string localeCharset() {
   if (chosen == static_cast<locale_t>(0)) {
     chosen = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
   }
-  if (chosen == static_cast<locale_t>(0)) return "ANSI_X3.4-1968";
+  if (chosen == static_cast<locale_t>(0)) return "UTF-8";
   std::string name = ::nl_langinfo_l(CODESET, chosen);
   ::freelocale(chosen);
-  return name;
+  return name == kPlainAscii ? "UTF-8" : name;
 }
 
 std::string codePageCharset(std::uint32_t codePage) {
@@ -110,6 +159,7 @@ std::string codePageCharset(std::uint32_t codePage) {
 
 std::string toUtf8(std::string_view bytes, const std::string& charset) {
   if (bytes.empty()) return {};
+  if (charset == "UTF-8" || charset == "utf-8") return wellFormedUtf8(bytes);
   Converter converter(charset, "UTF-8");
   return converter.convert(bytes, [](std::string_view rest, bool atEnd, std::string& out) {
     out.append(kReplacementCharacter);

@@ -78,6 +78,21 @@ std::FILE* openFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
 
+std::FILE* openForAppending(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return nullptr;
+  // Only the opening must not wait: writes go on as usual.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "ab");
+  if (file == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return file;
+}
+
 NewFile createNewFile(const std::string& path, std::string* error) {
   FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (file.fd >= 0) return NewFile::created;

@@ -46,4 +46,6 @@ namespace platform {
 
 std::string systemFolder() { return {}; }
 
+std::string shortcutFolder(const std::string& applicationFolder) { return applicationFolder; }
+
 }  // namespace platform

@@ -13,6 +13,9 @@ namespace platform {
 
 const std::string_view kLineEnd = "\r\n";
 
+// A missing standard handle is never handed to a file the program opens later: nothing to do.
+void ensureStandardStreams() {}
+
 namespace {
 
 bool isConsole(DWORD which) {

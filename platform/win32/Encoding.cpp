@@ -149,6 +149,10 @@ std::string encode(const std::wstring& wide, const Charset& charset) {
 }  // namespace
 
 // The system's ANSI code page (what code page 0 means to the conversion calls).
+// Console input arrives as UTF-16 and conversions name their code page: the C runtime's locale
+// plays no part.
+void useUserLocale() {}
+
 std::string localeCharset() { return "CP" + std::to_string(::GetACP()); }
 
 std::string codePageCharset(std::uint32_t codePage) {

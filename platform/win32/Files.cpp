@@ -97,6 +97,8 @@ std::FILE* openFile(const std::string& path, const char* mode) {
   return ::_wfopen(win32::widen(path).c_str(), win32::widen(mode).c_str());
 }
 
+std::FILE* openForAppending(const std::string& path) { return openFile(path, "ab"); }
+
 NewFile createNewFile(const std::string& path, std::string* error) {
   OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -58,4 +58,6 @@ bool isAbsolutePath(const std::string& path) { return path.size() > 1 && path[1]
 
 std::string systemFolder() { return specialFolder(kSystem, false); }
 
+std::string shortcutFolder(const std::string&) { return programFolder(); }
+
 }  // namespace platform

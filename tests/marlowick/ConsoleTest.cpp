@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "marlowick/Downloading.h"
+#include "marlowick/PromptLine.h"
 
 namespace {
 

@@ -168,4 +168,24 @@ TEST(DownloaderEncodingTest, AcceptedUtf8PassesNamesUnchanged) {
   EXPECT_EQ(server.commandsWithVerb("RETR"), Commands{"RETR " + kCafeUtf8});
 }
 
+// Latin-1 names read as UTF-8 both become "caf\uFFFD.txt": the second must not overwrite the
+// first, nor be counted.
+TEST(DownloaderEncodingTest, TwoRemoteNamesWithOneLocalNameNeverOverwriteEachOther) {
+  FakeFtpServer server;
+  server.setReply("OPTS UTF8 ON", "501 Unsupported.");
+  server.setListing("", fileLine("caf\xE9.txt", 5) + fileLine("caf\xE8.txt", 6));
+  server.setFile("caf\xE9.txt", "first");
+  server.setFile("caf\xE8.txt", "second");
+  TempDir dir;
+  Downloader job = jobFor(server.port(), dir.path());
+  job.systemCodePage = "UTF-8";
+  auto run = runJob(job);
+  EXPECT_EQ(job.savedCount, 1u);
+  EXPECT_EQ(readFile(dir.file("caf\xEF\xBF\xBD.txt")), "first");
+  EXPECT_NE(run.log.find(errorLine("Download caf\xEF\xBF\xBD.txt failed: another remote name of "
+                                   "this job has the same local name")),
+            std::string::npos)
+      << run.log;
+}
+
 }  // namespace

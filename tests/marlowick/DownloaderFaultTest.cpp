@@ -248,6 +248,8 @@ TEST(DownloaderFaultTest, AFolderAtTheFinalPathFailsAndLeavesNothingBehind) {
   EXPECT_EQ(job.savedCount, 0u);
   EXPECT_NE(run.log.find(errorLine("Download a.txt failed: Is a directory")), std::string::npos);
   EXPECT_EQ(tree(dir.path()), (std::set<std::string>{"a.txt", "a.txt/inside"}));
+  // Found before the data is asked for.
+  EXPECT_TRUE(server.commandsWithVerb("RETR").empty());
 }
 
 TEST(DownloaderFaultTest, ErrorRaisedByAConversionEndsTheJob) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
@@ -354,6 +355,22 @@ TEST(DownloaderTest, FolderFailureSkipsTheFileAndGoesOn) {
                                " Downloading z.txt 3/3 ..."};
   EXPECT_EQ(run.log, infoLine(kConnected) + infoLine(kUtf8) + errorLine(lines[0]) +
                          errorLine(lines[1]) + infoLine(lines[2]));
+}
+
+// Two requests at the prompt share the record of folders made; the user removes one in between.
+TEST(DownloaderTest, AFolderRemovedBetweenTwoJobsIsMadeAgain) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("sub"));
+  server.setListing("sub", fileLine("a.txt", 1));
+  server.setFile("sub/a.txt", "a");
+  TempDir dir;
+  for (int request = 1; request <= 2; ++request) {
+    Downloader job = jobFor(server.port(), dir.path());
+    job.recurse = true;
+    auto run = runJob(job);
+    EXPECT_EQ(job.savedCount, 1u) << request << run.log;
+    std::filesystem::remove_all(dir.file("sub"));
+  }
 }
 
 }  // namespace

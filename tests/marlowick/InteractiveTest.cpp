@@ -90,7 +90,8 @@ class Tmux {
   Tmux() : socket_("marlowick-test-" + std::to_string(::getpid())) {}
   ~Tmux() { run({"kill-server"}); }
   testing_support::ProcessResult run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"/usr/bin/tmux", "-L", socket_});
+    // -u: the terminal carries UTF-8 whatever the test's own locale.
+    args.insert(args.begin(), {"/usr/bin/tmux", "-u", "-L", socket_});
     return testing_support::runProcess(args);
   }
   std::string screen() { return run({"capture-pane", "-p", "-t", "t"}).out; }
@@ -133,6 +134,31 @@ TEST(Interactive, RealTerminalWithLineEditing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_NE(tmux.run({"has-session", "-t", "t"}).exitCode, 0) << "the program ended";
+}
+
+// Letters beyond ASCII typed on a terminal reach the request whole, under a UTF-8 locale and
+// under the C locale alike.
+TEST(Interactive, NonAsciiLettersTypedOnATerminalArriveWhole) {
+  if (::access("/usr/bin/tmux", X_OK) != 0) GTEST_SKIP() << "tmux is not installed";
+  for (const char* locale : {"C.UTF-8", "C"}) {
+    SCOPED_TRACE(locale);
+    ProgramHome home;
+    Tmux tmux;
+    std::string command =
+        "env HOME=" + home.path() + " LC_ALL=" + locale + " " + testing_support::marlowickBinary();
+    ASSERT_EQ(tmux.run({"new-session", "-d", "-s", "t", "-x", "120", "-y", "30", command}).exitCode,
+              0);
+    ASSERT_TRUE(tmux.waitFor(kPrompt)) << tmux.screen();
+    const std::string folder = home.path() + "/Zo\xC3\xAB-\xC3\xBC";
+    tmux.run({"send-keys", "-t", "t", "-l", "--",
+              "--host=h --username=u --password=p --local=" + folder});
+    tmux.run({"send-keys", "-t", "t", "Enter"});
+    ASSERT_TRUE(tmux.waitFor("Specified path does not exists")) << tmux.screen();
+    EXPECT_NE(home.log().find("Specified path does not exists: " + folder + "\n"),
+              std::string::npos)
+        << home.log();
+    tmux.run({"send-keys", "-t", "t", "exit", "Enter"});
+  }
 }
 
 }  // namespace

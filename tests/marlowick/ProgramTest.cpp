@@ -33,6 +33,11 @@ class ProgramCopy {
   TempDir dir_;
 };
 
+// A file in the application folder, beside the log.
+std::string besideLog(const ProgramHome& home, const std::string& name) {
+  return std::filesystem::path(home.logPath()).replace_filename(name).string();
+}
+
 int lineCount(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -121,6 +126,50 @@ TEST(Program, StartUpFailuresGiveOneLineAndStatusOne) {
   }
 }
 
+TEST(Program, AClosedStandardOutputNeverSendsTheConsoleIntoTheLog) {
+  ProgramHome home;
+  // The shell closes descriptor 1 before the program starts, as "marlowick >&-" does.
+  auto result =
+      home.run({"-c", "exec \"$0\" \"$@\" >&-", testing_support::marlowickBinary(), "version"}, {},
+               "/bin/sh");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(home.log().find("Marlowick 1"), std::string::npos) << home.log();
+}
+
+TEST(Program, AReaderThatGoesAwayDoesNotEndTheRun) {
+  ProgramHome home;
+  // 300 typed requests, each answered with a line; the reader stops after two lines.
+  auto result = home.run({"-c",
+                          "for i in $(seq 300); do echo \"--host=h$i\"; done | \"$0\" | "
+                          "head -n 2 >/dev/null; echo \"${PIPESTATUS[1]}\"",
+                          testing_support::marlowickBinary()},
+                         {}, "/bin/bash");
+  EXPECT_EQ(result.out, "0\n");
+  std::string log = home.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 300) << log;
+}
+
+TEST(Program, ALogThatIsALinkToTheNullDeviceSilencesTheLog) {
+  ProgramHome home;
+  std::filesystem::create_directories(home.path() + "/.local/share/Orvendel/Marlowick");
+  std::filesystem::create_symlink("/dev/null", home.logPath());
+  auto result = home.run({"help"});
+  EXPECT_EQ(result.exitCode, 0) << result.out;
+  EXPECT_NE(result.out.find("--maxfolders"), std::string::npos) << result.out;
+}
+
+TEST(Program, ALogFifoWithoutAReaderFailsAtOnce) {
+  ProgramHome home;
+  std::filesystem::create_directories(home.path() + "/.local/share/Orvendel/Marlowick");
+  ASSERT_EQ(::mkfifo(home.logPath().c_str(), 0600), 0);
+  ProcessOptions options;
+  options.timeout = std::chrono::seconds(10);
+  auto result = home.run({"help"}, options);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out.rfind("Unable to open the log ", 0), 0u) << result.out;
+}
+
 // Root writes into read-only folders: such runs go through an unprivileged user.
 struct Unprivileged {
   std::vector<std::string> args(std::vector<std::string> more) const {
@@ -160,26 +209,31 @@ TEST(Program, CommandWordsAsTheOnlyArgument) {
   EXPECT_EQ(version.out.rfind("Marlowick ", 0), 0u) << version.out;
 }
 
-TEST(Program, ShortcutsAreWrittenNextToTheProgramAtTheEnd) {
+// An installed program's folder is not the user's: the shortcut files go beside the log.
+TEST(Program, ShortcutsAreWrittenBesideTheLogAtTheEnd) {
   ProgramCopy program;
   ProgramHome home;
   auto result = home.run({"version"}, {}, program.path());
   EXPECT_EQ(result.exitCode, 0);
   for (const char* name : {"Marlowick_Home.url", "How_to_Marlowick.url", "Command_Line_Ftp.url"}) {
-    EXPECT_EQ(readFile(program.file(name)).rfind("[DEFAULT]\r\n", 0), 0u) << name;
+    EXPECT_EQ(readFile(besideLog(home, name)).rfind("[DEFAULT]\r\n", 0), 0u) << name;
+    EXPECT_FALSE(std::filesystem::exists(program.file(name))) << name;
   }
 }
 
-TEST(Program, ReadOnlyProgramFolderIsReportedAsMainCatch) {
+TEST(Program, ReadOnlyApplicationFolderIsReportedAsMainCatch) {
   ProgramCopy program;
   ProgramHome home;
   ::chmod(home.path().c_str(), 0777);
-  ::chmod(program.folder().c_str(), 0555);
+  writeFile(home.logPath(), "");
+  ::chmod(home.logPath().c_str(), 0666);
+  const std::string folder = besideLog(home, "");
+  ::chmod(folder.c_str(), 0555);
   Unprivileged as{.program = program.path()};
   auto result = home.run(as.args({"version"}), {}, as.runner());
-  ::chmod(program.folder().c_str(), 0755);
+  ::chmod(folder.c_str(), 0755);
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_NE(result.out.find("main catch " + program.file("Marlowick_Home.url") +
+  EXPECT_NE(result.out.find("main catch " + besideLog(home, "Marlowick_Home.url") +
                             ": Permission denied\n"),
             std::string::npos)
       << result.out;
@@ -204,10 +258,10 @@ TEST(Program, CtrlCWritesShortcutsAndTheRunGoesOn) {
   auto process = startAtPrompt(home, program.path());
   process->kill(SIGINT);
   // The handler runs on its own thread; give it a bounded moment.
-  for (int i = 0; i < 100 && readFile(program.file("Command_Line_Ftp.url")).empty(); ++i) {
+  for (int i = 0; i < 100 && readFile(besideLog(home, "Command_Line_Ftp.url")).empty(); ++i) {
     usleep(20000);
   }
-  EXPECT_FALSE(readFile(program.file("Command_Line_Ftp.url")).empty());
+  EXPECT_FALSE(readFile(besideLog(home, "Command_Line_Ftp.url")).empty());
   EXPECT_EQ(process->wait(std::chrono::milliseconds(300)), -1) << "still running";
   process->writeInput("exit\n");
   int status = process->wait();
@@ -223,7 +277,7 @@ TEST(Program, TerminationEndsTheProcessAfterTheHandlerRan) {
   int status = process->wait();
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
-  EXPECT_FALSE(readFile(program.file("Marlowick_Home.url")).empty());
+  EXPECT_FALSE(readFile(besideLog(home, "Marlowick_Home.url")).empty());
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // trace of it when the output is redirected.
 #include <gtest/gtest.h>
 
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "tests/marlowick/DownloaderJobSupport.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/MarlowickRun.h"

@@ -20,8 +20,8 @@ using Tokens = std::vector<std::string>;
 using marlowick_test::Applied;
 using marlowick_test::apply;
 
-constexpr std::uint64_t kNoSize = Downloader::kNoSize;
-constexpr std::int64_t kOff = Downloader::kOff;
+using kestrelkit::net::ftp::kUnknownSize;
+using kestrelkit::net::ftp::kOff;
 
 TEST(ApplyArguments, DefaultsAndPlainValues) {
   Applied r = apply({"--host=server1", "--local=C:/Data", "--username", "u", "--password", "p"});
@@ -35,7 +35,7 @@ TEST(ApplyArguments, DefaultsAndPlainValues) {
   EXPECT_FALSE(r.job.recurse);
   EXPECT_FALSE(r.job.justPrint);
   EXPECT_EQ(r.job.transferMode, 'I');
-  EXPECT_EQ(r.job.lsize, kNoSize);
+  EXPECT_EQ(r.job.lsize, kUnknownSize);
   EXPECT_EQ(r.job.maxfiles, kOff);
   EXPECT_EQ(r.console, "");
 }
@@ -72,8 +72,8 @@ TEST(ApplyArguments, AcceptedValuesTable) {
       {{"--justprint:TRUE"}, [](auto& j) { EXPECT_TRUE(j.justPrint); }},
       {{"--JUSTPRINT", "true"}, [](auto& j) { EXPECT_TRUE(j.justPrint); }},
       {{"--test"}, [](auto& j) { EXPECT_FALSE(j.justPrint); }},
-      {{"--lsize"}, [](auto& j) { EXPECT_EQ(j.lsize, kNoSize); }},
-      {{"--size=<5", "--lsize"}, [](auto& j) { EXPECT_EQ(j.lsize, kNoSize); }},
+      {{"--lsize"}, [](auto& j) { EXPECT_EQ(j.lsize, kUnknownSize); }},
+      {{"--size=<5", "--lsize"}, [](auto& j) { EXPECT_EQ(j.lsize, kUnknownSize); }},
       {{"--1size=10"}, [](auto& j) { EXPECT_EQ(j.lsize, 10240u); }},
       {{"--gsize=+3"}, [](auto& j) { EXPECT_EQ(j.gsize, 3072u); }},
       {{"--lsize=1", "2", "3"}, [](auto& j) { EXPECT_EQ(j.lsize, 3072u); }},

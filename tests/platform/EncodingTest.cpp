@@ -83,6 +83,8 @@ TEST(EncodingTest, ToUtf8) {
        "UTF-8", "a" + kReplacement + "b"},
       {"utf8 cut at end", "a\xC3", "UTF-8", "a" + kReplacement},
       {"utf8 surrogate", "\xED\xA0\x80", "UTF-8", kReplacement + kReplacement + kReplacement},
+      {"utf8 past U+10FFFF", "\xF4\x90\x80\x80", "UTF-8",
+       kReplacement + kReplacement + kReplacement + kReplacement},
       {"ascii high byte", "x\xE9y", "US-ASCII", "x" + kReplacement + "y"},
       {"nul kept", std::string("a\0b", 3), "ISO-8859-1", std::string("a\0b", 3)},
   };
@@ -138,13 +140,14 @@ TEST(EncodingTest, LocaleCharsetFollowsTheEnvironment) {
   EnvOverride env;
   env.unset("LC_CTYPE");
   env.unset("LANG");
+  // The C locale's plain ASCII counts as UTF-8: its names would otherwise all lose their letters.
   env.set("LC_ALL", "C");
-  EXPECT_EQ(localeCharset(), "ANSI_X3.4-1968");
+  EXPECT_EQ(localeCharset(), "UTF-8");
   env.set("LC_ALL", "C.UTF-8");
   EXPECT_EQ(localeCharset(), "UTF-8");
   // A locale the system does not have leaves the C locale, as setlocale would.
-  env.set("LC_ALL", "xx_NOWHERE.UTF-8");
-  EXPECT_EQ(localeCharset(), "ANSI_X3.4-1968");
+  env.set("LC_ALL", "xx_NOWHERE.ISO-8859-1");
+  EXPECT_EQ(localeCharset(), "UTF-8");
 }
 
 TEST(EncodingTest, LocaleCharsetOfALatin1Locale) {

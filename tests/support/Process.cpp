@@ -52,6 +52,8 @@ pid_t spawn(const std::vector<std::string>& argv, const ProcessOptions& options,
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The child starts as a shell would start it, whatever this process ignores.
+    ::signal(SIGPIPE, SIG_DFL);
     ::setpgid(0, 0);
     int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(in >= 0 ? in : devnull, 0);

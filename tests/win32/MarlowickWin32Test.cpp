@@ -13,7 +13,7 @@
 #include "marlowick/LocalFolders.h"
 #include "marlowick/Logger.h"
 #include "marlowick/SettingsSummary.h"
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "tests/support/TempDir.h"

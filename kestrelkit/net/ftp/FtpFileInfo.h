@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <string>
 
@@ -42,7 +43,11 @@ constexpr std::int64_t fromUnixSecondsOrUnknown(std::int64_t seconds) {
 }
 }  // namespace ticks
 
+/// The one set of sentinels, used by the records, the scan's bounds and the job's settings alike.
+/// A size that is not known, and a size bound that is switched off: all bits set.
 inline constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
+/// An age or count bound that is switched off: the largest signed 64-bit value.
+inline constexpr std::int64_t kOff = std::numeric_limits<std::int64_t>::max();
 
 /// One remote folder entry. A plain value record, copied when stored.
 struct FtpFileInfo {

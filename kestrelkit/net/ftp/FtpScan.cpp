@@ -42,7 +42,7 @@ bool leavesFolder(const std::string& name) {
 std::int64_t ageBetween(std::int64_t now, std::int64_t time) {
   std::int64_t age = 0;
   if (!__builtin_sub_overflow(now, time, &age)) return age;
-  return time < 0 ? FtpScan::kOff : std::numeric_limits<std::int64_t>::min();
+  return time < 0 ? kOff : std::numeric_limits<std::int64_t>::min();
 }
 
 std::string lastComponent(const std::string& name) {
@@ -152,8 +152,8 @@ bool FtpScan::accepts(const FtpFileInfo& file) const {
   if (!includes.empty() && !matchesAny(includes, file.name)) return false;
   if (matchesAny(excludes, file.name)) return false;
   if (file.size != kUnknownSize) {
-    if (minSize != kOffSize && minSize > file.size) return false;
-    if (maxSize != kOffSize && maxSize < file.size) return false;
+    if (minSize != kUnknownSize && minSize > file.size) return false;
+    if (maxSize != kUnknownSize && maxSize < file.size) return false;
   }
   if ((minAge != kOff || maxAge != kOff) && file.modifyTime != ticks::kUnknownTime) {
     std::int64_t age = ageBetween(scanStart, file.modifyTime);

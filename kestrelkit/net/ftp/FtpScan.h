@@ -21,8 +21,6 @@ using FtpScanFilter = std::function<bool(FtpFileInfo)>;
 /// nothing; its failure text goes to `errors`.
 class FtpScan {
  public:
-  static constexpr std::uint64_t kOffSize = ~std::uint64_t{0};
-  static constexpr std::int64_t kOff = std::numeric_limits<std::int64_t>::max();
   /// Real trees are far shallower; local paths could not hold a deeper one anyway.
   static constexpr std::int64_t kDefaultMaxDepth = 1000;
 
@@ -54,8 +52,8 @@ class FtpScan {
   bool recurse = false;
   std::vector<std::string> includes;
   std::vector<std::string> excludes;
-  std::uint64_t minSize = kOffSize;
-  std::uint64_t maxSize = kOffSize;
+  std::uint64_t minSize = kUnknownSize;  // off
+  std::uint64_t maxSize = kUnknownSize;  // off
   std::int64_t minAge = kOff;
   std::int64_t maxAge = kOff;
   std::int64_t maxFiles = kOff;

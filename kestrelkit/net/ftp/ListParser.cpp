@@ -95,12 +95,17 @@ std::int64_t currentYear(std::int64_t now) {
   return year;
 }
 
+bool isLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
 // A date listed without a year: the first year from last year on that puts it less than 350
-// days in the past (or anywhere in the future).
+// days in the past (or anywhere in the future). 29 February exists only in leap years, so only
+// they are tried for it: in any other year it would count on into 1 March.
 std::int64_t guessDateSeconds(std::int64_t month, std::int64_t day) {
   const std::int64_t now = unixNow();
   const std::int64_t year = currentYear(now);
+  const bool leapDay = month == 1 && day == 29;
   for (std::int64_t candidate = year - 1; candidate < year + 100; ++candidate) {
+    if (leapDay && !isLeapYear(candidate)) continue;
     const std::int64_t t = civilToSeconds(candidate, month, day);
     if (now - t < kYearGuessWindow) return t;
   }

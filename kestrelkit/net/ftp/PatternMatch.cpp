@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "util/Text.h"
+
 namespace kestrelkit::net::ftp {
 
 namespace {
@@ -17,20 +19,7 @@ struct Token {
   std::string_view bytes;
 };
 
-unsigned char folded(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 32) : byte;
-}
-
-bool isPatternSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-std::string_view trimmedView(std::string_view text) {
-  while (!text.empty() && isPatternSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isPatternSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
+unsigned char folded(char c) { return static_cast<unsigned char>(util::lowerAscii(c)); }
 
 /// Splits `pattern` into steps. Returns false when a class is never closed.
 bool tokenize(std::string_view pattern, std::vector<Token>& tokens) {
@@ -136,7 +125,7 @@ bool patternMatch(std::string_view name, std::string_view pattern) {
   return row[0] != 0;
 }
 
-std::string trimmed(std::string_view pattern) { return std::string(trimmedView(pattern)); }
+std::string trimmed(std::string_view pattern) { return std::string(util::trimmed(pattern)); }
 
 std::vector<std::string> splitPatterns(std::string_view value) {
   std::vector<std::string> members;
@@ -152,7 +141,7 @@ std::vector<std::string> splitPatterns(std::string_view value) {
 
 bool matchesAny(const std::vector<std::string>& patterns, std::string_view name) {
   return std::any_of(patterns.begin(), patterns.end(), [name](const std::string& pattern) {
-    return patternMatch(name, trimmedView(pattern));
+    return patternMatch(name, util::trimmed(pattern));
   });
 }
 

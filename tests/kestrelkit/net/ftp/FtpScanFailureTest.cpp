@@ -135,7 +135,7 @@ TEST(FtpScanFailure, VeryDeepTreeIsWalkedWithoutExhaustingTheStack) {
   ListingFtp ftp;
   serveChain(ftp, 5000);
   FtpScan scan(ftp);
-  scan.maxDepth = FtpScan::kOff;
+  scan.maxDepth = kOff;
   runOnSmallStack(256 * 1024, [&scan] { scan.scan("", true); });
   ASSERT_EQ(scan.folders().size(), 5000u);
   ASSERT_EQ(scan.files().size(), 5001u);

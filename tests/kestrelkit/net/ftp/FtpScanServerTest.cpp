@@ -54,7 +54,7 @@ TEST(FtpScanServer, WalksARealTree) {
   EXPECT_EQ(sortedNames(scan.files()), (Names{"a.txt", "with space/d.txt"}));
 
   scan.includes.clear();
-  scan.minSize = FtpScan::kOffSize;
+  scan.minSize = kUnknownSize;
   scan.scan("sub", false);
   EXPECT_EQ(sortedNames(scan.files()), (Names{"sub/b.TXT"}));
   EXPECT_EQ(sortedNames(scan.folders()), (Names{"sub/deeper"}));

@@ -153,7 +153,7 @@ TEST(FtpScan, SizeBoundsAreInclusiveAndUnknownSizesPass) {
     std::uint64_t maxSize;
     Names files;
   };
-  constexpr std::uint64_t kOff = FtpScan::kOffSize;
+  constexpr std::uint64_t kOff = kUnknownSize;
   const std::vector<Case> cases = {
       {kOff, kOff, {"small", "exact", "large", "zero", "unknown"}},
       {10240, kOff, {"exact", "large", "unknown"}},
@@ -178,7 +178,6 @@ TEST(FtpScan, SizeBoundsAreInclusiveAndUnknownSizesPass) {
 TEST(FtpScan, AgeBoundsCountFromScanStartAndUnknownTimesPass) {
   constexpr std::int64_t kStart = 638400000000000000;  // some day in 2024
   constexpr std::int64_t kMinute = ticks::kPerMinute;
-  constexpr std::int64_t kOff = FtpScan::kOff;
   struct Case {
     std::int64_t minAge;
     std::int64_t maxAge;

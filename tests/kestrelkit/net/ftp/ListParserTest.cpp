@@ -330,6 +330,20 @@ TEST_F(ListParserTest, CurrentYearIsWorkedOutOnceAndKept) {
   EXPECT_EQ(connection.toFileInfo(line).modifyTime, ticks::fromUnixSeconds(utc(2020, 1, 29)));
 }
 
+TEST_F(ListParserTest, LeapDayWithoutAYearLandsInTheNearestAllowedLeapYear) {
+  const std::string line = "-rw-r--r-- 1 o g 1 Feb 29 10:00 f";
+  const struct {
+    std::int64_t today;
+    int year;
+  } cases[] = {{utc(2024, 6, 15), 2024}, {utc(2025, 6, 15), 2028}, {utc(2099, 6, 15), 2104}};
+  for (const auto& c : cases) {
+    pinClock(c.today);
+    EXPECT_EQ(TestFtpLib().toFileInfo(line).modifyTime,
+              ticks::fromUnixSeconds(utc(c.year, 2, 29, 10, 0)))
+        << c.year;
+  }
+}
+
 TEST(CivilToSeconds, CountsOnPastMonthAndYearEnds) {
   EXPECT_EQ(civilToSeconds(1970, 0, 1), 0);
   EXPECT_EQ(civilToSeconds(1970, 0, 2), 86400);

@@ -1,4 +1,4 @@
-#include "marlowick/Util.h"
+#include "marlowick/ConsoleOutput.h"
 
 #include <fmt/format.h>
 
@@ -6,6 +6,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "marlowick/Logger.h"
 #include "platform/Console.h"
 
@@ -13,13 +14,14 @@ namespace marlowick {
 
 namespace {
 
+using kestrelkit::net::ftp::kUnknownSize;
+
 using namespace std::chrono_literals;
 
 constexpr auto kQuietStart = 1s;
 constexpr auto kRedrawEvery = 250ms;
 // Keeps the whole line within 80 columns.
 constexpr std::size_t kLongestShownName = 28;
-constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
 
 // Keeps a console line and its log line together when several threads report.
 std::recursive_mutex& outputLock() {

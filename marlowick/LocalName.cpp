@@ -1,0 +1,33 @@
+#include "marlowick/LocalName.h"
+
+#include <cerrno>
+
+#include "platform/Files.h"
+
+namespace marlowick {
+
+LocalNames::LocalNames(const LocalNames& other) {
+  std::lock_guard<std::mutex> guard(other.mutex_);
+  owners_ = other.owners_;
+}
+
+LocalNames& LocalNames::operator=(const LocalNames& other) {
+  if (this == &other) return *this;
+  std::scoped_lock guard(mutex_, other.mutex_);
+  owners_ = other.owners_;
+  return *this;
+}
+
+bool LocalNames::claim(const std::string& localPath, const std::string& remoteName) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto [owner, claimed] = owners_.try_emplace(localPath, remoteName);
+  return claimed || owner->second == remoteName;
+}
+
+std::string localPathObstacle(const std::string& localPath) {
+  if (platform::pathKind(localPath) == platform::PathKind::folder)
+    return platform::errorText(EISDIR);
+  return {};
+}
+
+}  // namespace marlowick
