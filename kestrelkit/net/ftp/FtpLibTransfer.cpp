@@ -139,11 +139,9 @@ Outcome FtpLib::openPassive(const std::string& command, DataConnection& data) {
   const Outcome read = control_->readReply(reply);
   if (!read.ok()) return read;
   if (reply.kind() != '1') return notStarted(reply);
-  if (!made.ok()) {
-    // The server started without us: its final reply follows and keeps the session in step.
-    control_->readReply(reply);
-    return made;
-  }
+  // The server started without us: its final reply follows and keeps the session in step. A
+  // connection it reset before we saw it made ("426 ...") is told in the server's words.
+  if (!made.ok()) return endTransfer(data, made);
   return Outcome::success();
 }
 
