@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 
@@ -81,6 +82,8 @@ struct FakeFtpServer::Session {
   platform::Listener passiveListener;
   std::optional<platform::NetAddress> activeAddress;
   std::string pending;
+  /// The offset of the last REST, until the next transfer command.
+  std::optional<std::uint64_t> restartAt;
 };
 
 FakeFtpServer::FakeFtpServer(int family) : family_(family == 6 ? 6 : 4) {
@@ -116,6 +119,11 @@ std::vector<std::string> FakeFtpServer::commandsWithVerb(const std::string& verb
   return result;
 }
 
+std::size_t FakeFtpServer::commandCount(const std::string& line) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<std::size_t>(std::count(commands_.begin(), commands_.end(), line));
+}
+
 bool FakeFtpServer::waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] { return commands_.size() >= count; });
@@ -139,6 +147,13 @@ bool FakeFtpServer::waitForClosedConnections(int count, std::chrono::millisecond
 void FakeFtpServer::setGreeting(std::string reply) {
   std::lock_guard<std::mutex> lock(mutex_);
   greeting_ = std::move(reply);
+}
+
+void FakeFtpServer::refuseSessions(int count, std::string greeting, int after) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refusalsLeft_ = count;
+  refusalGreeting_ = std::move(greeting);
+  servedBeforeRefusals_ = after;
 }
 
 void FakeFtpServer::setReply(const std::string& command, std::string reply) {
@@ -180,8 +195,23 @@ void FakeFtpServer::setFile(const std::string& path, std::string data) {
 }
 
 void FakeFtpServer::setFile(const std::string& path, FakeTransfer transfer) {
+  setFileTries(path, {std::move(transfer)});
+}
+
+void FakeFtpServer::setFileTries(const std::string& path, std::vector<FakeTransfer> tries) {
   std::lock_guard<std::mutex> lock(mutex_);
-  files_[path] = std::move(transfer);
+  files_[path] = std::move(tries);
+  retrievals_.erase(path);
+}
+
+std::optional<FakeTransfer> FakeFtpServer::fileScript(const std::string& path, bool take) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = files_.find(path);
+  if (found == files_.end() || found->second.empty()) return std::nullopt;
+  std::size_t& used = retrievals_[path];
+  const FakeTransfer& script = found->second[std::min(used, found->second.size() - 1)];
+  if (take) ++used;
+  return script;
 }
 
 std::optional<std::string> FakeFtpServer::stored(const std::string& path) const {
@@ -201,16 +231,25 @@ void FakeFtpServer::acceptLoop() {
     platform::Socket control;
     platform::NetAddress peer;
     if (!listener_.accept(control, peer, Deadline::after(kSlice)).ok()) continue;
+    std::optional<std::string> refusal;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++accepted_;
+      if (refusalsLeft_ > 0 && servedBeforeRefusals_ > 0) {
+        --servedBeforeRefusals_;
+      } else if (refusalsLeft_ > 0) {
+        --refusalsLeft_;
+        refusal = refusalGreeting_;
+      }
     }
     sessions_.emplace_back(
-        [this, connection = std::move(control)]() mutable { serve(std::move(connection)); });
+        [this, connection = std::move(control), refusal = std::move(refusal)]() mutable {
+          serve(std::move(connection), std::move(refusal));
+        });
   }
 }
 
-void FakeFtpServer::serve(platform::Socket control) {
+void FakeFtpServer::serve(platform::Socket control, std::optional<std::string> refusal) {
   Session session;
   session.control = std::move(control);
   std::string greeting;
@@ -218,7 +257,12 @@ void FakeFtpServer::serve(platform::Socket control) {
     std::lock_guard<std::mutex> lock(mutex_);
     greeting = greeting_;
   }
-  bool open = isSilent("greeting", "greeting") || sendReply(session.control, greeting);
+  bool open = false;
+  if (refusal) {
+    sendReply(session.control, *refusal);
+  } else {
+    open = isSilent("greeting", "greeting") || sendReply(session.control, greeting);
+  }
   while (open) {
     std::size_t end = session.pending.find('\n');
     if (end != std::string::npos) {
@@ -270,6 +314,12 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   const std::string verb = upper(line.substr(0, blank));
   const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
   platform::Socket& control = session.control;
+  // A restart point holds for the next transfer command only, however that one is answered.
+  std::uint64_t restartAt = 0;
+  if (verb == "RETR" || verb == "LIST" || verb == "NLST" || verb == "STOR") {
+    restartAt = session.restartAt.value_or(0);
+    session.restartAt.reset();
+  }
 
   bool open = true;
   if (isSilent(line, verb)) {
@@ -277,7 +327,19 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   } else if (auto reply = scriptedReply(line, verb)) {
     open = sendReply(control, *reply);
   } else if (verb == "LIST" || verb == "NLST" || verb == "RETR") {
-    open = transfer(session, verb, argument);
+    open = transfer(session, verb, argument, verb == "RETR" ? restartAt : 0);
+  } else if (verb == "REST") {
+    std::uint64_t offset = 0;
+    const char* end = argument.data() + argument.size();
+    const auto parsed = std::from_chars(argument.data(), end, offset);
+    if (parsed.ec != std::errc() || parsed.ptr != end) {
+      session.restartAt.reset();
+      open = sendReply(control, "501 Bad restart point.");
+    } else {
+      session.restartAt = offset;
+      open = sendReply(control,
+                       "350 Restarting at " + std::to_string(offset) + ". Send STORE or RETRIEVE.");
+    }
   } else if (verb == "STOR") {
     open = store(session, argument);
   } else if (verb == "PASV" || verb == "EPSV") {
@@ -322,13 +384,9 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
       open = sendReply(control, "200 EPRT command successful.");
     }
   } else if (verb == "SIZE") {
-    std::optional<std::size_t> size;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      auto found = files_.find(argument);
-      if (found != files_.end()) size = found->second.data.size();
-    }
-    open = sendReply(control, size ? "213 " + std::to_string(*size) : "550 No such file.");
+    const auto script = fileScript(argument, false);
+    open = sendReply(control,
+                     script ? "213 " + std::to_string(script->data.size()) : "550 No such file.");
   } else if (verb == "QUIT") {
     sendReply(control, "221 Goodbye.");
     return false;
@@ -375,16 +433,19 @@ platform::Socket FakeFtpServer::openDataConnection(Session& session) {
   return data;
 }
 
-bool FakeFtpServer::transfer(Session& session, const std::string& verb, const std::string& path) {
+bool FakeFtpServer::transfer(Session& session, const std::string& verb, const std::string& path,
+                             std::uint64_t restartAt) {
   std::optional<FakeTransfer> script;
-  {
+  if (verb == "RETR") {
+    script = fileScript(path, true);
+  } else {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto& table = verb == "RETR" ? files_ : listings_;
-    auto found = table.find(path);
-    if (found != table.end()) script = found->second;
+    auto found = listings_.find(path);
+    if (found != listings_.end()) script = found->second;
   }
   platform::Socket& control = session.control;
   if (!script) return sendReply(control, "550 No such file or directory.");
+  if (script->dropControlAtStart) return false;
   if (!sendReply(control, "150 Opening data connection.")) return false;
 
   if (script->noDataConnection) {
@@ -397,7 +458,8 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
   if (!data.isOpen()) return sendReply(control, "425 Can't open data connection.");
   const std::size_t limit =
       std::min(script->dropAfter.value_or(script->data.size()), script->data.size());
-  std::size_t sent = 0;
+  // A restart past the end (or past the drop) sends nothing.
+  std::size_t sent = static_cast<std::size_t>(std::min<std::uint64_t>(restartAt, limit));
   std::vector<std::size_t> pauses = script->pauseAt;
   std::sort(pauses.begin(), pauses.end());
   bool connected = true;

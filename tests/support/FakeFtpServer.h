@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -35,6 +36,9 @@ struct FakeTransfer {
   std::string finalReply = "226 Transfer complete.";
   /// After the data (and the final reply, if any), close the control connection.
   bool dropControl = false;
+  /// Close the control connection on the command itself, with no reply and no data connection:
+  /// the link broke, or the server went down, between two files.
+  bool dropControlAtStart = false;
   /// Answer 150 but never make or take the data connection; the control connection is then
   /// closed after `holdControl` without a further reply.
   bool noDataConnection = false;
@@ -54,7 +58,10 @@ struct FakeTransfer {
 /// RNFR 350, PWD "257 \"/\" is the current directory", OPTS 200, NOOP 200, MDTM
 /// "213 20260101000000", SIZE of a scripted file, QUIT 221 (then closes); LIST/NLST/RETR of a
 /// scripted path send it with 150 ... 226, of any other path "550 No such file or directory."
-/// STOR stores what arrives (see stored()). Any other command: "502 Command not implemented.".
+/// REST n (decimal, 64 bits) 350, "501 Bad restart point." for anything else: the next RETR of
+/// the session then sends the data from offset n; any transfer command (RETR, LIST, NLST, STOR)
+/// forgets the restart point, and a scripted reply to REST sets none. STOR stores what arrives
+/// (see stored()). Any other command: "502 Command not implemented.".
 class FakeFtpServer {
  public:
   /// Listens on the loopback address of `family`: 4 for 127.0.0.1, 6 for ::1. Throws
@@ -75,7 +82,9 @@ class FakeFtpServer {
   /// Waits until at least `count` command lines arrived; false when the time is up.
   bool waitForCommands(std::size_t count,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  /// Number of control connections accepted / ended by either side so far.
+  /// How many received command lines equal `line` exactly (e.g. "RETR a.txt").
+  std::size_t commandCount(const std::string& line) const;
+  /// Number of control connections accepted / ended by either side so far (refused ones too).
   int connectionsAccepted() const;
   int connectionsClosed() const;
   /// Waits until `count` control connections have ended; false when the time is up.
@@ -84,6 +93,12 @@ class FakeFtpServer {
 
   /// The greeting sent on every new control connection (one or more lines separated by "\n").
   void setGreeting(std::string reply);
+  /// The next `count` control connections, after `after` more served as usual, get `greeting`
+  /// instead and are closed right after it, before any command is read: a server that is
+  /// restarting, or one that allows a client only so many connections.
+  void refuseSessions(
+      int count, std::string greeting = "421 Service not available, closing control connection.",
+      int after = 0);
   /// Replaces the reply to a command. `command` is either a whole command line (e.g.
   /// "OPTS UTF8 ON"), which wins, or a verb (e.g. "SYST"). The reply may have several lines
   /// separated by "\n"; each is sent with CR LF. For LIST, NLST and RETR the reply replaces the
@@ -98,18 +113,27 @@ class FakeFtpServer {
   /// and for a bare "LIST").
   void setListing(const std::string& path, std::string data);
   void setListing(const std::string& path, FakeTransfer transfer);
-  /// What RETR of `path` sends.
+  /// What RETR of `path` sends, every time; a restart point (REST) starts the data later, while
+  /// dropAfter and pauseAt stay offsets into the whole of `data`.
   void setFile(const std::string& path, std::string data);
   void setFile(const std::string& path, FakeTransfer transfer);
+  /// What each RETR of `path` sends: the k-th from this call on, over all sessions, goes as
+  /// tries[k], and the last one repeats once they run out. No tries: RETR and SIZE answer 550.
+  /// SIZE tells the size of the data the next RETR would send.
+  void setFileTries(const std::string& path, std::vector<FakeTransfer> tries);
   /// What STOR of `path` received, if it was sent.
   std::optional<std::string> stored(const std::string& path) const;
 
  private:
   struct Session;
   void acceptLoop();
-  void serve(platform::Socket control);
+  /// Serves one control connection; with `refusal`, only sends it and hangs up.
+  void serve(platform::Socket control, std::optional<std::string> refusal);
   bool handleCommand(Session& session, const std::string& line);
-  bool transfer(Session& session, const std::string& verb, const std::string& path);
+  bool transfer(Session& session, const std::string& verb, const std::string& path,
+                std::uint64_t restartAt);
+  /// The script the next RETR of `path` uses, counting that RETR when `take` says so.
+  std::optional<FakeTransfer> fileScript(const std::string& path, bool take);
   bool store(Session& session, const std::string& path);
   platform::Socket openDataConnection(Session& session);
   bool stopping() const;
@@ -134,7 +158,12 @@ class FakeFtpServer {
   std::vector<std::string> closeAfter_;
   std::vector<std::string> silent_;
   std::map<std::string, FakeTransfer> listings_;
-  std::map<std::string, FakeTransfer> files_;
+  /// The tries of each file, and how many RETRs of it used them since they were set.
+  std::map<std::string, std::vector<FakeTransfer>> files_;
+  std::map<std::string, std::size_t> retrievals_;
+  int refusalsLeft_ = 0;
+  int servedBeforeRefusals_ = 0;
+  std::string refusalGreeting_;
   std::map<std::string, std::string> stored_;
 };
 
