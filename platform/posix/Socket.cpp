@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -73,6 +74,13 @@ Wait waitFor(int fd, short events, const Deadline& deadline) {
 
 Outcome lostWithSystemReason(int error) { return Outcome::lost(errorText(error)); }
 
+// Every write is a whole command or a full buffer: holding a short one back until the last is
+// acknowledged only adds a delayed acknowledgement's wait to each exchange (TLS handshakes).
+void sendAtOnce(int fd) {
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 }  // namespace
 
 void ignoreBrokenPipe() {
@@ -87,35 +95,11 @@ void ignoreBrokenPipe() {
 }
 
 
-bool NetAddress::sameHost(const NetAddress& other) const {
-  // An IPv4-mapped IPv6 address stands for its IPv4 address.
-  auto plain = [](const NetAddress& address) {
-    static constexpr unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    NetAddress result = address;
-    if (address.family == 6 && std::memcmp(address.bytes.data(), kMapped, 12) == 0) {
-      result.family = 4;
-      result.bytes = {};
-      std::memcpy(result.bytes.data(), address.bytes.data() + 12, 4);
-    }
-    return result;
-  };
-  const NetAddress mine = plain(*this);
-  const NetAddress theirs = plain(other);
-  if (!mine.valid() || mine.family != theirs.family) return false;
-  const std::size_t length = mine.family == 6 ? 16 : 4;
-  return std::memcmp(mine.bytes.data(), theirs.bytes.data(), length) == 0;
-}
-
 std::string NetAddress::text() const {
   if (!valid()) return "";
   char buffer[INET6_ADDRSTRLEN] = {};
   if (::inet_ntop(systemFamily(family), bytes.data(), buffer, sizeof buffer) == nullptr) return "";
   return buffer;
-}
-
-std::string NetAddress::textWithPort() const {
-  const std::string host = family == 6 ? "[" + text() + "]" : text();
-  return host + ":" + std::to_string(port);
 }
 
 std::vector<NetAddress> resolveHost(const std::string& host, std::uint16_t port,
@@ -147,32 +131,6 @@ std::vector<NetAddress> resolveHost(const std::string& host, std::uint16_t port,
   return result;
 }
 
-NetAddress loopbackAddress(int family, std::uint16_t port) {
-  NetAddress address;
-  address.family = family == 6 ? 6 : 4;
-  if (address.family == 6) {
-    address.bytes[15] = 1;
-  } else {
-    address.bytes[0] = 127;
-    address.bytes[3] = 1;
-  }
-  address.port = port;
-  return address;
-}
-
-Socket::~Socket() { close(); }
-
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 Outcome Socket::connect(const NetAddress& address, const Deadline& deadline) {
   close();
   if (!address.valid()) return Outcome::local("no address to connect to");
@@ -199,6 +157,7 @@ Outcome Socket::connect(const NetAddress& address, const Deadline& deadline) {
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
     if (error != 0) return lostWithSystemReason(error);
   }
+  sendAtOnce(fd);
   *this = std::move(candidate);
   return Outcome::success();
 }
@@ -290,21 +249,6 @@ void Socket::abort() {
   close();
 }
 
-Listener::~Listener() { close(); }
-
-Listener::Listener(Listener&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = Socket::kNoHandle;
-}
-
-Listener& Listener::operator=(Listener&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = Socket::kNoHandle;
-  }
-  return *this;
-}
-
 Outcome Listener::open(const NetAddress& local, int backlog) {
   close();
   if (!local.valid()) return Outcome::local("no address to listen on");
@@ -354,6 +298,7 @@ Outcome Listener::accept(Socket& connection, NetAddress& peer, const Deadline& d
     Socket accepted(::accept4(fd, reinterpret_cast<sockaddr*>(&address), &length,
                               SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (accepted.isOpen()) {
+      sendAtOnce(static_cast<int>(accepted.handle_));
       connection = std::move(accepted);
       peer = fromSystem(reinterpret_cast<const sockaddr*>(&address));
       return Outcome::success();

@@ -138,40 +138,23 @@ int waitConnected(SOCKET handle, const Deadline& deadline) {
 
 bool wouldBlock(int error) { return error == WSAEWOULDBLOCK || error == WSAEINTR; }
 
+// Every write is a whole command or a full buffer: holding a short one back until the last is
+// acknowledged only adds a delayed acknowledgement's wait to each exchange (TLS handshakes).
+void sendAtOnce(SOCKET handle) {
+  const BOOL on = TRUE;
+  ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
 }  // namespace
 
 // Winsock never raises a signal for a closed peer: a write to it simply fails.
 void ignoreBrokenPipe() {}
-
-bool NetAddress::sameHost(const NetAddress& other) const {
-  // An IPv4-mapped IPv6 address stands for its IPv4 address.
-  auto plain = [](const NetAddress& address) {
-    static constexpr unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    NetAddress result = address;
-    if (address.family == 6 && std::memcmp(address.bytes.data(), kMapped, 12) == 0) {
-      result.family = 4;
-      result.bytes = {};
-      std::memcpy(result.bytes.data(), address.bytes.data() + 12, 4);
-    }
-    return result;
-  };
-  const NetAddress mine = plain(*this);
-  const NetAddress theirs = plain(other);
-  if (!mine.valid() || mine.family != theirs.family) return false;
-  const std::size_t length = mine.family == 6 ? 16 : 4;
-  return std::memcmp(mine.bytes.data(), theirs.bytes.data(), length) == 0;
-}
 
 std::string NetAddress::text() const {
   if (!valid()) return "";
   char buffer[INET6_ADDRSTRLEN] = {};
   if (::inet_ntop(systemFamily(family), bytes.data(), buffer, sizeof buffer) == nullptr) return "";
   return buffer;
-}
-
-std::string NetAddress::textWithPort() const {
-  const std::string host = family == 6 ? "[" + text() + "]" : text();
-  return host + ":" + std::to_string(port);
 }
 
 std::vector<NetAddress> resolveHost(const std::string& host, std::uint16_t port,
@@ -206,32 +189,6 @@ std::vector<NetAddress> resolveHost(const std::string& host, std::uint16_t port,
   return result;
 }
 
-NetAddress loopbackAddress(int family, std::uint16_t port) {
-  NetAddress address;
-  address.family = family == 6 ? 6 : 4;
-  if (address.family == 6) {
-    address.bytes[15] = 1;
-  } else {
-    address.bytes[0] = 127;
-    address.bytes[3] = 1;
-  }
-  address.port = port;
-  return address;
-}
-
-Socket::~Socket() { close(); }
-
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 Outcome Socket::connect(const NetAddress& address, const Deadline& deadline) {
   close();
   if (!address.valid()) return Outcome::local("no address to connect to");
@@ -248,6 +205,7 @@ Outcome Socket::connect(const NetAddress& address, const Deadline& deadline) {
     if (result < 0) return Outcome::timeout("connect timed out");
     if (result != 0) return Outcome::lost(socketErrorText(result));
   }
+  sendAtOnce(handle);
   *this = std::move(candidate);
   return Outcome::success();
 }
@@ -339,21 +297,6 @@ void Socket::abort() {
   close();
 }
 
-Listener::~Listener() { close(); }
-
-Listener::Listener(Listener&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = Socket::kNoHandle;
-}
-
-Listener& Listener::operator=(Listener&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = Socket::kNoHandle;
-  }
-  return *this;
-}
-
 Outcome Listener::open(const NetAddress& local, int backlog) {
   close();
   if (!local.valid()) return Outcome::local("no address to listen on");
@@ -410,6 +353,7 @@ Outcome Listener::accept(Socket& connection, NetAddress& peer, const Deadline& d
       ::SetHandleInformation(reinterpret_cast<HANDLE>(taken), HANDLE_FLAG_INHERIT, 0);
       u_long nonBlocking = 1;
       ::ioctlsocket(taken, FIONBIO, &nonBlocking);
+      sendAtOnce(taken);
       connection = std::move(accepted);
       peer = fromSystem(reinterpret_cast<const sockaddr*>(&address));
       return Outcome::success();

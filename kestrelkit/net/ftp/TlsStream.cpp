@@ -7,6 +7,7 @@
 #include <openssl/x509v3.h>
 
 #include <string_view>
+#include <vector>
 #include <utility>
 
 #include "kestrelkit/net/ftp/TlsStreamOpenSsl.h"
@@ -54,7 +55,22 @@ std::string verifyFailure(long result) {
 /// is read.
 struct SessionStore {
   SslSessionPtr latest;
+  /// The key exchange group the control connection ended with (0: none known yet).
+  int group = 0;
 };
+
+/// Offers `group` first, so that a data connection's key share is the one the server chose for
+/// the control connection: a server that prefers another group than the library's first
+/// otherwise answers each data connection with a retry request, one round trip more.
+void preferGroup(SSL* ssl, int group) {
+  static constexpr int kUsual[] = {NID_X25519, NID_X9_62_prime256v1, NID_X448, NID_secp521r1,
+                                   NID_secp384r1};
+  std::vector<int> groups = {group};
+  for (int usual : kUsual) {
+    if (usual != group) groups.push_back(usual);
+  }
+  SSL_set1_groups(ssl, groups.data(), static_cast<int>(groups.size()));
+}
 
 /// What the BIO under one TLS connection reads from and writes to. OpenSSL learns only "try
 /// again" (a timeout) or "failed"; the stream's own outcome stays here for the caller.
@@ -129,11 +145,12 @@ class TlsStream final : public ByteStream {
     transport_.stream = plain_.get();
   }
 
-  /// The client handshake within `deadline`, resuming `resume` when given and the server agrees;
-  /// a control stream hands the sessions it receives to `keeper`. On failure the outcome says
-  /// why and the stream is of no further use.
+  /// The client handshake within `deadline`, resuming the session kept in `resume` (its key
+  /// exchange group offered first) when given and the server agrees; a control stream hands
+  /// the sessions it receives to `keeper`. On failure the outcome says why and the stream is of
+  /// no further use.
   Outcome handshake(SSL_CTX* context, const std::string& serverName,
-                    std::shared_ptr<SessionStore> keeper, SSL_SESSION* resume,
+                    std::shared_ptr<SessionStore> keeper, const SessionStore* resume,
                     const Deadline& deadline);
   bool resumed() const { return SSL_session_reused(ssl_.get()) == 1; }
 
@@ -173,7 +190,7 @@ Outcome TlsStream::failure(std::string_view what) {
 }
 
 Outcome TlsStream::handshake(SSL_CTX* context, const std::string& serverName,
-                             std::shared_ptr<SessionStore> keeper, SSL_SESSION* resume,
+                             std::shared_ptr<SessionStore> keeper, const SessionStore* resume,
                              const Deadline& deadline) {
   ssl_.reset(SSL_new(context));
   BIO* bio = BIO_new(transportMethod());
@@ -189,23 +206,31 @@ Outcome TlsStream::handshake(SSL_CTX* context, const std::string& serverName,
   if (!serverName.empty() && SSL_set_tlsext_host_name(ssl_.get(), serverName.c_str()) != 1) {
     return Outcome::local("TLS set-up failed: " + openSslReason());
   }
-  if (resume != nullptr) {
+  if (resume != nullptr && resume->latest) {
     // A copy: OpenSSL marks a session it sees end badly as not resumable, and a data
     // connection that ends without its TLS close must not spoil the control's session.
-    const SslSessionPtr copy(SSL_SESSION_dup(resume));
+    const SslSessionPtr copy(SSL_SESSION_dup(resume->latest.get()));
     if (copy) SSL_set_session(ssl_.get(), copy.get());
   }
+  if (resume != nullptr && resume->group != 0) preferGroup(ssl_.get(), resume->group);
 
   begin(deadline);
-  if (SSL_connect(ssl_.get()) == 1) return Outcome::success();
+  if (SSL_connect(ssl_.get()) == 1) {
+    if (keeper_) keeper_->group = SSL_get_negotiated_group(ssl_.get());
+    return Outcome::success();
+  }
   const long verified = SSL_get_verify_result(ssl_.get());
   if (SSL_get_verify_mode(ssl_.get()) != SSL_VERIFY_NONE && verified != X509_V_OK) {
     ERR_clear_error();
     return Outcome::local(verifyFailure(verified));
   }
+  const bool refused = transport_.failure.ok() && !transport_.ended;
   Outcome failed = failure("TLS handshake failed");
   if (failed.kind == OutcomeKind::timedOut) failed.reason = "TLS handshake timed out";
   if (transport_.ended) failed.reason = "connection lost during the TLS handshake";
+  // The two sides do not agree (a version, a cipher, plain text where TLS belongs): another
+  // try would not either.
+  if (refused) failed.kind = OutcomeKind::localFailure;
   return failed;
 }
 
@@ -280,10 +305,10 @@ Outcome OpenSslSession::secure(std::unique_ptr<ByteStream>& stream, const Deadli
   if (!stream) return Outcome::lost("not connected");
   auto secured = std::make_unique<TlsStream>(std::move(stream));
   // A new control connection starts its own line of sessions.
-  if (control) sessions_->latest.reset();
+  if (control) *sessions_ = SessionStore{};
   const Outcome made =
       secured->handshake(context_.get(), serverName_, control ? sessions_ : nullptr,
-                         control ? nullptr : sessions_->latest.get(), deadline);
+                         control ? nullptr : sessions_.get(), deadline);
   // On failure the secure stream goes, and with it the plain one: the stream is left closed.
   if (!made.ok()) return made;
   if (!control) lastDataResumed_ = secured->resumed();
