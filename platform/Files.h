@@ -66,9 +66,9 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  /// Creates the file at `path`, or empties the one there. False with the system's message in
-  /// `error`.
-  bool open(const std::string& path, std::string* error = nullptr);
+  /// Creates the file at `path`, or opens the one there keeping its first `keep` bytes (none by
+  /// default), to write on after them. False with the system's message in `error`.
+  bool open(const std::string& path, std::string* error = nullptr, std::uint64_t keep = 0);
   bool isOpen() const { return handle_ != kClosed; }
   /// Writes all of `data`. False with the system's message in `error`.
   bool write(const char* data, std::size_t length, std::string* error = nullptr);

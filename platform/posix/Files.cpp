@@ -130,9 +130,9 @@ bool readWholeFile(const std::string& path, std::string& content, std::string* e
 
 OutputFile::~OutputFile() { close(); }
 
-bool OutputFile::open(const std::string& path, std::string* error) {
+bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t keep) {
   close();
-  // Emptied only when there is something in it: ext4 takes the truncation of an existing file
+  // Cut only when it holds more than is kept: ext4 takes the truncation of an existing file
   // for a replacement in progress and writes the new content out to disk when it is closed,
   // which makes every transfer into a freshly made, empty file wait for the disk.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -142,8 +142,13 @@ bool OutputFile::open(const std::string& path, std::string* error) {
   }
   handle_ = fd;
   struct stat facts {};
-  if (::fstat(fd, &facts) == 0 && (!S_ISREG(facts.st_mode) || facts.st_size == 0)) return true;
-  if (::ftruncate(fd, 0) == 0) return true;
+  if (::fstat(fd, &facts) == 0 && (!S_ISREG(facts.st_mode) ||
+                                   static_cast<std::uint64_t>(facts.st_size) == keep)) {
+    if (keep == 0 || ::lseek(fd, static_cast<off_t>(keep), SEEK_SET) >= 0) return true;
+  } else if (::ftruncate(fd, static_cast<off_t>(keep)) == 0 &&
+             ::lseek(fd, static_cast<off_t>(keep), SEEK_SET) >= 0) {
+    return true;
+  }
   setError(error, lastErrorText());
   close();
   return false;

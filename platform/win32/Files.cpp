@@ -145,16 +145,23 @@ bool readWholeFile(const std::string& path, std::string& content, std::string* e
 OutputFile::~OutputFile() { close(); }
 
 // kClosed is INVALID_HANDLE_VALUE's value, so a handle fits the field as it is.
-bool OutputFile::open(const std::string& path, std::string* error) {
+bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t keep) {
   close();
   HANDLE file = ::CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              keep == 0 ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     setError(error, lastSystemMessage());
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
-  return true;
+  if (keep == 0) return true;
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(keep);
+  if (::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file)) return true;
+  setError(error, lastSystemMessage());
+  close();
+  return false;
 }
 
 bool OutputFile::write(const char* data, std::size_t length, std::string* error) {

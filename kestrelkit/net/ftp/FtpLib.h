@@ -81,6 +81,12 @@ class FtpLib {
   /// object's, whatever the file's size; in mode 'A' every CR LF becomes LF. A local file that
   /// cannot be opened or written gives false with the system's message as the last response.
   virtual bool get(const std::string& localPath, const std::string& remotePath, char mode);
+  /// `get` that continues from byte `offset` of the remote file ("REST offset" before "RETR"),
+  /// keeping the first `offset` bytes of the local file and writing on after them. A server that
+  /// refuses REST sends the whole file instead: the local file is then emptied and `offset` set
+  /// to 0, so that the file ends whole either way.
+  virtual bool getFrom(const std::string& localPath, const std::string& remotePath, char mode,
+                       std::uint64_t& offset);
   virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
   virtual bool remoteModDate(const std::string& path, std::string& out);
   virtual bool mkdir(const std::string& path);
@@ -156,13 +162,16 @@ class FtpLib {
   platform::Outcome exchange(const std::string& line, char expected);
   /// Puts the server in transfer type `type` unless it is known to be there already.
   platform::Outcome ensureType(char type);
-  /// Opens the data connection in the session's mode, sends `command` and waits for the server
-  /// to start the transfer.
+  /// Opens the data connection in the session's mode, sends `command` (after "REST" when
+  /// `restart_` asks for it) and waits for the server to start the transfer.
   platform::Outcome startTransfer(const std::string& command, char type, DataConnection& data);
   platform::Outcome openPassive(const std::string& command, DataConnection& data);
   /// "PASV", or "EPSV" over IPv6 and once a server refused PASV.
   std::string passiveCommand();
   platform::Outcome openActive(const std::string& command, DataConnection& data);
+  /// "REST restart_" when a restart is asked for; a refusal clears `restart_` (the transfer
+  /// then starts from the beginning) and is no failure.
+  platform::Outcome sendRestart();
   /// The refusal of a transfer the server did not start with a preliminary reply.
   platform::Outcome notStarted(const FtpReply& reply);
   /// Closes the data connection and reads the final reply; `moved` is how the data went.
@@ -173,7 +182,7 @@ class FtpLib {
                             bool& started);
   /// A transfer of `command`'s data into the local file `localPath`.
   bool receiveToFile(const std::string& localPath, const std::string& command, char mode,
-                     bool removeUnstarted);
+                     bool removeUnstarted, std::uint64_t* offset = nullptr);
   /// One LIST of `path` as given.
   bool listPath(const std::string& path, const FtpListSink& take);
   char* transferBuffer();
@@ -194,6 +203,8 @@ class FtpLib {
   bool pasvRefused_ = false;
   /// The transfer type the server is in: 'A', 'I', or 0 when not known.
   char type_ = 0;
+  /// The offset the next transfer starts at ("REST"); 0 for the beginning.
+  std::uint64_t restart_ = 0;
   /// The data buffer of transfers, made at the first and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;
 };

@@ -132,6 +132,8 @@ Outcome FtpLib::openPassive(const std::string& command, DataConnection& data) {
     if (!port) return Outcome::refusal(reply.code, reply.line);
   }
   server.port = *port;
+  const Outcome restarted = sendRestart();
+  if (!restarted.ok()) return restarted;
   // The command goes out while the data connection is made: one round trip for both.
   const Outcome sent = control_->send(command);
   if (!sent.ok()) return sent;
@@ -152,6 +154,7 @@ Outcome FtpLib::openActive(const std::string& command, DataConnection& data) {
   const std::string port = at.family == 6 ? "EPRT " + extendedPortArgument(at)
                                           : "PORT " + portArgument(at);
   Outcome outcome = exchange(port, '2');
+  if (outcome.ok()) outcome = sendRestart();
   if (!outcome.ok()) return outcome;
   FtpReply reply;
   outcome = control_->command(command, reply);
@@ -163,6 +166,16 @@ Outcome FtpLib::openActive(const std::string& command, DataConnection& data) {
   control_->close();
   control_->lastResponse = kNoActiveConnection;
   return Outcome::timeout(kNoActiveConnection);
+}
+
+Outcome FtpLib::sendRestart() {
+  if (restart_ == 0) return Outcome::success();
+  FtpReply reply;
+  const Outcome asked = exchange("REST " + std::to_string(restart_), '3', reply);
+  if (asked.ok() || asked.kind != OutcomeKind::refused) return asked;
+  // Not every server can restart: the whole file comes instead.
+  restart_ = 0;
+  return Outcome::success();
 }
 
 Outcome FtpLib::notStarted(const FtpReply& reply) {
@@ -237,6 +250,13 @@ bool FtpLib::get(const std::string& localPath, const std::string& remotePath, ch
   return receiveToFile(localPath, "RETR " + remotePath, mode, true);
 }
 
+bool FtpLib::getFrom(const std::string& localPath, const std::string& remotePath, char mode,
+                     std::uint64_t& offset) {
+  Guard guard(lock_);
+  if (!detail::isTransferMode(mode)) return finish(Outcome::local("no such transfer mode"));
+  return receiveToFile(localPath, "RETR " + remotePath, mode, true, &offset);
+}
+
 bool FtpLib::nlstToFile(const std::string& localPath, const std::string& remotePath) {
   Guard guard(lock_);
   return receiveToFile(localPath, "NLST " + remotePath, 'A', false);
@@ -248,22 +268,32 @@ bool FtpLib::listToFile(const std::string& localPath, const std::string& remoteP
 }
 
 bool FtpLib::receiveToFile(const std::string& localPath, const std::string& command, char mode,
-                           bool removeUnstarted) {
+                           bool removeUnstarted, std::uint64_t* offset) {
   if (!control_->isOpen()) return finish(Outcome::lost("not connected"));
   if (!detail::isCString(localPath) || !detail::fitsOnCommandLine(command)) {
     return finish(Outcome::local("a line break or NUL in the command"));
   }
   // The local file first: a local problem costs no round trip.
+  const std::uint64_t kept = offset != nullptr ? *offset : 0;
   platform::OutputFile file;
   std::string failure;
-  if (!file.open(localPath, &failure)) {
+  if (!file.open(localPath, &failure, kept)) {
     control_->lastResponse = failure;
     return finish(Outcome::local(failure));
   }
+  // A server that refused to restart sends the whole file: what was kept goes.
+  bool fromStart = kept == 0;
+  auto startOver = [&] {
+    if (fromStart || restart_ != 0) return true;
+    fromStart = true;
+    *offset = 0;
+    return file.open(localPath, &failure);
+  };
   LineEndFilter filter;
   const bool text = mode == 'A';
-  std::uint64_t written = 0;
+  std::uint64_t written = kept;
   auto store = [&](char* data, std::size_t length) {
+    if (!startOver()) return Outcome::local(failure);
     char* from = text ? data - 1 : data;
     const std::size_t count = text ? filter.convert(from, length) : length;
     if (!file.write(from, count, &failure)) return Outcome::local(failure);
@@ -272,13 +302,16 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     return Outcome::success();
   };
   bool started = false;
+  restart_ = kept;
   Outcome outcome = receive(command, mode, store, started);
+  if (started && outcome.ok() && !startOver()) outcome = Outcome::local(failure);
+  restart_ = 0;
   if (outcome.ok() && filter.holdsCr() && !file.write("\r", 1, &failure)) {
     outcome = Outcome::local(failure);
   }
   if (!file.close(&failure) && outcome.ok()) outcome = Outcome::local(failure);
-  // Nothing was received: a retrieval's empty file goes again.
-  if (!started && removeUnstarted) platform::deleteFile(localPath);
+  // Nothing was received: a retrieval's empty file goes again (what an earlier one kept stays).
+  if (!started && removeUnstarted && kept == 0) platform::deleteFile(localPath);
   if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
   return finish(std::move(outcome));
 }
