@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_set>
 #include <utility>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
@@ -97,9 +98,19 @@ void FtpScan::walk(const std::string& startPath, bool recurseInto) {
 void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
   Level level{std::move(folderPath), {}};
   try {
-    // A refused listing counts as an empty folder, not as a failure.
-    auto keep = [&level](FtpFileInfo&& record) { level.entries.push_back(std::move(record)); };
-    if (!ftp.listEach(level.path, keep)) level.entries.clear();
+    std::unordered_set<std::string> names;
+    auto keep = [&level, &names](FtpFileInfo&& record) {
+      // A server may list a name twice: it is one file, fetched and counted once.
+      if (names.insert(record.name).second) level.entries.push_back(std::move(record));
+    };
+    for (int attempt = 1; !ftp.listEach(level.path, keep); ++attempt) {
+      // A refused listing counts as an empty folder, not as a failure.
+      level.entries.clear();
+      names.clear();
+      if (!retryListing || !ftp.lastOutcome().transient() || !retryListing(level.path, attempt)) {
+        break;
+      }
+    }
   } catch (const std::exception& failure) {
     errorList_.push_back(failure.what());
     return;
@@ -129,6 +140,7 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
     if (recurseInto) descend(levels, entry.name);  // may move `level`
   } else if (accepts(entry)) {
     fileList_.push_back(std::move(entry));
+    if (selected) selected(fileList_.back());
   }
   return true;
 }

@@ -14,11 +14,18 @@ class FtpLib;
 
 /// Extra acceptance test supplied by the caller: true accepts the file.
 using FtpScanFilter = std::function<bool(FtpFileInfo)>;
+/// Told of each file the scan selects, as soon as it is selected, in walk order.
+using FtpScanSelected = std::function<void(const FtpFileInfo& file)>;
+/// Asked when the listing of `folder` failed in a way another try may mend (connection lost or
+/// timed out, a "try again" reply), before try number `attempt` (from 1): true lists the
+/// folder again, on the connection as it then is.
+using FtpListRetry = std::function<bool(const std::string& folder, int attempt)>;
 
 /// Walks a remote folder tree over one connection, depth-first and pre-order, and collects
 /// the files that pass the patterns, the size and age bounds and the limits, with the folders
 /// met. Sends nothing but listings. A folder that cannot be listed or walked contributes
-/// nothing; its failure text goes to `errors`.
+/// nothing; its failure text goes to `errors`. A name listed more than once in one folder
+/// counts once.
 class FtpScan {
  public:
   /// Real trees are far shallower; local paths could not hold a deeper one anyway.
@@ -59,6 +66,8 @@ class FtpScan {
   std::int64_t maxFiles = kOff;
   std::int64_t maxFolders = kOff;
   FtpScanFilter filter;
+  FtpScanSelected selected;
+  FtpListRetry retryListing;
   std::int64_t scanStart;
   /// Deepest folder level entered below the start folder (`kOff`: no bound). A folder met
   /// deeper down is still recorded, but not entered, and a note goes to `errors`: a server that
