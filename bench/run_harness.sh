@@ -12,7 +12,7 @@
 # Environment: MARLOWICK (default build/release/bin/marlowick), HARNESS (default: the shared
 # harness beside the repository), RESULTS (default $TMPDIR/marlowick-bench/<UTC>), DATA_DIR
 # (keep the generated trees there between runs), RUNS_SMALL / RUNS_BIG (rounds, harness
-# defaults 7 and 5). Each profile is one harness run: the ratios in its summary compare peers
+# defaults 7 and 5), FTP_TLS=1 (everything over TLS, see the harness). Each profile is one harness run: the ratios in its summary compare peers
 # timed in the same interleaved rounds. Needs root (vsftpd) and
 #   apt-get install -y lftp wget ncftp curl vsftpd python3-pyftpdlib
 set -euo pipefail
@@ -42,6 +42,9 @@ for profile in "${profiles[@]}"; do
     big) tree=big args="" ;;
     *) echo "unknown profile $profile (small|small2|small4|small8|big)" >&2; exit 2 ;;
   esac
+  # With FTP_TLS=1 the server requires TLS; like the peers, marlowick does not check its
+  # self-signed certificate.
+  [ "${FTP_TLS:-0}" = 1 ] && args="$args --secure=true --verify=false"
   echo "== $profile: marlowick $args" >&2
   MARLOWICK="$bin/marlowick" MARLOWICK_ARGS="$args" RESULTS_DIR="$results/$profile" \
     "$harness/run_peers.sh" "$tree"

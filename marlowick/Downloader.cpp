@@ -9,55 +9,36 @@
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/FtpScan.h"
 #include "kestrelkit/net/ftp/PatternMatch.h"
-#include "marlowick/PartFile.h"
-#include "marlowick/SafeName.h"
-#include "marlowick/TickTime.h"
-#include "marlowick/TransferCrew.h"
 #include "marlowick/ConsoleOutput.h"
+#include "marlowick/Retry.h"
+#include "marlowick/SafeName.h"
+#include "marlowick/SessionOpening.h"
+#include "marlowick/TransferCrew.h"
 #include "platform/Encoding.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
 
 namespace marlowick {
 
 using kestrelkit::net::ftp::FtpFileInfo;
 using kestrelkit::net::ftp::FtpLib;
 using kestrelkit::net::ftp::FtpScan;
-using kestrelkit::net::ftp::kUnknownSize;
 using kestrelkit::net::ftp::splitPatterns;
 
-namespace {
+Downloader::Downloader(const Downloader& other)
+    : JobSettings(other),
+      files(other.files),
+      savedCount(other.savedCount),
+      localNames_(other.localNames_) {}
 
-/// True when a file (not a folder) of exactly `size` bytes is at `path`.
-bool sameSizeFileAt(const std::string& path, std::uint64_t size) {
-  // An unknown listed size never counts as the same.
-  if (size == kUnknownSize) return false;
-  if (platform::pathKind(path) != platform::PathKind::file) return false;
-  return platform::fileSize(path) == size;
-}
-
-/// The connection's last reply without its line end: a message is one line.
-std::string lastReplyLine(FtpLib& ftp) {
-  std::string reply = ftp.lastResponse();
-  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-  return reply;
-}
-
-/// Feeds a transfer's byte counts to its progress line while it lives.
-class ObservedTransfer {
- public:
-  ObservedTransfer(FtpLib& ftp, TransferProgress& progress) : ftp_(ftp) {
-    ftp_.setTransferObserver([&progress](std::uint64_t received) { progress.update(received); });
+Downloader& Downloader::operator=(const Downloader& other) {
+  if (this != &other) {
+    JobSettings::operator=(other);
+    files = other.files;
+    savedCount = other.savedCount;
+    localNames_ = other.localNames_;
+    fetcher_.reset();
   }
-  ~ObservedTransfer() { ftp_.setTransferObserver(nullptr); }
-  ObservedTransfer(const ObservedTransfer&) = delete;
-  ObservedTransfer& operator=(const ObservedTransfer&) = delete;
-
- private:
-  FtpLib& ftp_;
-};
-
-}  // namespace
+  return *this;
+}
 
 bool Downloader::setAscii() {
   transferMode = 'A';
@@ -69,37 +50,12 @@ bool Downloader::setImage() {
   return true;
 }
 
-std::string Downloader::serverCharset() const {
-  if (encoding == 0 && !systemCodePage.empty()) return systemCodePage;
-  return platform::codePageCharset(encoding);
-}
-
-std::string Downloader::toServer(const std::string& text) const {
-  if (encoding == kUtf8 || text.empty()) return text;
-  return platform::fromUtf8(text, serverCharset());
-}
-
-std::string Downloader::fromServer(const std::string& bytes) const {
-  if (encoding == kUtf8 || bytes.empty()) return bytes;
-  return platform::toUtf8(bytes, serverCharset());
-}
-
-std::string Downloader::replyText(FtpLib& ftp) const {
-  return visibleName(fromServer(lastReplyLine(ftp)));
-}
-
-std::string Downloader::failureText(FtpLib& ftp) const {
-  const platform::Outcome outcome = ftp.lastOutcome();
-  // A refusal is the server's own line, in its code page; every other reason is ours.
-  if (outcome.kind == platform::OutcomeKind::refused) return visibleName(fromServer(outcome.reason));
-  return visibleName(outcome.reason);
-}
-
 bool Downloader::scanRemote(const std::string& startPath, FtpLib& ftp) {
   return scanAndOffer(startPath, ftp, nullptr);
 }
 
-bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp, TransferCrew* crew) {
+bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp,
+                              kestrelkit::net::ftp::FtpScanSelected selected) {
   FtpScan scanner(ftp);
   scanner.includes = splitPatterns(toServer(include));
   scanner.excludes = splitPatterns(toServer(exclude));
@@ -109,19 +65,33 @@ bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp, Transfe
   scanner.minAge = gmodified;
   scanner.maxFiles = maxfiles;
   scanner.maxFolders = maxfolders;
-  // The extra connections may start on each file as soon as it is selected. The scanner asks
-  // its acceptance test last, for files that pass everything else, and keeps every file it
-  // accepts: so exactly the selected files are offered, in walk order.
-  kestrelkit::net::ftp::FtpScanFilter offer;
-  if (crew != nullptr) {
-    offer = [crew](FtpFileInfo file) {
-      crew->offer(std::move(file));
-      return true;
-    };
-  }
+  scanner.selected = std::move(selected);
+  scanner.retryListing = [this, &ftp](const std::string& folder, int attempt) {
+    return retryListing(ftp, folder, attempt);
+  };
   // The records move out: a scan of many files is not held twice.
-  files = scanner.scanWith(startPath, std::move(offer), recurse).takeFiles();
+  files = scanner.scanWith(startPath, nullptr, recurse).takeFiles();
   return !files.empty();
+}
+
+bool Downloader::retryListing(FtpLib& ftp, const std::string& folder, int attempt) {
+  RetryBudget budget(*this, attempt - 1);
+  if (!budget.take()) return false;
+  printAndLog(fmt::format(" Retrying the listing of {} in {} ({}/{}): {}",
+                          folder.empty() ? std::string(".") : fromServer(folder),
+                          budget.pauseText(), budget.number(), budget.tries(), failureText(ftp)),
+              true);
+  budget.pause();
+  if (ftp.connected()) return true;
+  const SessionOpening opening = openSession(ftp, *this, SessionKind::later);
+  if (!opening.ok()) {
+    ftp.close();
+    printAndLog(fmt::format(" Reconnect to {} failed: {}", host, opening.failure), true);
+    // The listing is tried again all the same: it fails at once, and the next try reconnects.
+    return true;
+  }
+  printAndLog(fmt::format(" Reconnected to {}", host), true);
+  return true;
 }
 
 bool Downloader::execute() {
@@ -143,39 +113,20 @@ bool Downloader::execute() {
 
 bool Downloader::runJob(FtpLib& ftp) {
   if (systemCodePage.empty()) systemCodePage = platform::localeCharset();
+  fetcher_.reset();
   consoleLine(fmt::format(" Connecting {} ...", host));
   if (secure != kestrelkit::net::ftp::FtpSecurity::none && !verify) {
     printAndLog(" the server's certificate is not checked (--verify=false)", true);
   }
-  prepare(ftp);
-  if (!ftp.connect(host, port)) {
-    return printAndLog(fmt::format("Unable to connect to {} {}", host, failureText(ftp)), false);
-  }
-  if (passive) {
-    ftp.setPassiveMode();
-  } else {
-    ftp.setActiveMode();
-  }
-  if (!ftp.login(username, password)) {
-    return printAndLog(fmt::format("Login failure {}", failureText(ftp)), false);
-  }
-  printAndLog(fmt::format(" Connected to {}", host), true);
-  if (ftp.utf8On()) {
-    encoding = kUtf8;
-    printAndLog(" the encoding of ftp server is UTF8", true);
-  }
-  if (!remote.empty()) {
-    if (!ftp.chdir(toServer(remote))) {
-      return printAndLog(
-          fmt::format("working directory changed to {} failure, {}", remote, failureText(ftp)),
-          false);
-    }
-    consoleLine(fmt::format(" working directory changed to {}", remote));
-  }
+  const SessionOpening opening = openSessionWithRetries(ftp, *this, SessionKind::first);
+  if (opening.utf8) encoding = kUtf8;
+  if (!opening.ok()) return printAndLog(opening.failure, false);
   if (connections > 1 && !justPrint) {
     // The other connections log in, and start fetching, while this one scans.
-    TransferCrew crew(*this, connections - 1);
-    if (!scanAndOffer(std::string(), ftp, &crew)) {
+    TransferCrew crew(
+        *this, connections - 1, localNames_,
+        [this](const std::string& localPath) { createFolders(localPath); }, savedCount);
+    if (!scanAndOffer(std::string(), ftp, [&crew](const FtpFileInfo& file) { crew.offer(file); })) {
       return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
     }
     crew.run(ftp, files.size());
@@ -188,119 +139,19 @@ bool Downloader::runJob(FtpLib& ftp) {
   return true;
 }
 
-void Downloader::prepare(FtpLib& ftp) const {
-  ftp.setTimeout(std::chrono::seconds(timeout));
-  if (secure == kestrelkit::net::ftp::FtpSecurity::none) return;
-  kestrelkit::net::ftp::TlsSettings settings;
-  settings.verify = verify;
-  settings.caFile = cafile;
-  ftp.setSecurity(secure, settings);
-}
-
-bool Downloader::openExtraConnection(FtpLib& ftp, std::string& failure) {
-  prepare(ftp);
-  if (!ftp.connect(host, port)) {
-    failure = fmt::format("Unable to connect to {} {}", host, failureText(ftp));
-    return false;
+FileFetcher& Downloader::fetcher() {
+  if (!fetcher_) {
+    fetcher_ = std::make_unique<FileFetcher>(
+        *this, localNames_, [this](const std::string& localPath) { createFolders(localPath); });
   }
-  if (passive) {
-    ftp.setPassiveMode();
-  } else {
-    ftp.setActiveMode();
-  }
-  if (!ftp.login(username, password)) {
-    failure = fmt::format("Login failure {}", failureText(ftp));
-    return false;
-  }
-  // Names were listed in the first connection's code page; this one must use the same.
-  if (ftp.utf8On() != (encoding == kUtf8)) {
-    failure = fmt::format("the server's answer to UTF-8 names differs: {}", replyText(ftp));
-    return false;
-  }
-  if (!remote.empty() && !ftp.chdir(toServer(remote))) {
-    failure = fmt::format("working directory changed to {} failure, {}", remote, failureText(ftp));
-    return false;
-  }
-  return true;
+  return *fetcher_;
 }
 
 void Downloader::handleFile(FtpLib& ftp, const FtpFileInfo& record, std::size_t position,
                             std::size_t count) {
-  if (handleOneFile(ftp, record, position, count, nullptr)) ++savedCount;
-}
-
-bool Downloader::handleOneFile(FtpLib& ftp, const FtpFileInfo& record, std::size_t position,
-                               std::size_t count, FileReport* report) {
-  auto say = [report](std::string text, bool isInfo) {
-    return report != nullptr ? report->add(std::move(text), isInfo) : printAndLog(text, isInfo);
-  };
-  std::string display = fromServer(record.name);
-  // A listed name decides where the file lands: one that would leave `local` is refused.
-  if (!isSafeRelativeName(record.name) || !isSafeRelativeName(display)) {
-    return say(fmt::format("Unsafe remote name, not downloaded: {}", visibleName(display)), false);
+  if (fetcher().handle(ftp, record, position, count, nullptr, false) == FileOutcome::saved) {
+    ++savedCount;
   }
-  // Each remote level becomes a local folder level, named with the native separator.
-  std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
-  std::string localPath = local + display;
-  if (!justPrint && !localNames_.claim(localPath, record.name)) {
-    return say(fmt::format("Download {} failed: another remote name of this job has the same "
-                           "local name",
-                           display),
-               false);
-  }
-  if (!overwrite && sameSizeFileAt(localPath, record.size)) {
-    say(fmt::format(" Same size, skiped: {}", display), true);
-    return false;
-  }
-  if (justPrint) {
-    say(fmt::format(" found {}, last modified: {:s}", display, TickTime{record.modifyTime}), true);
-    return false;
-  }
-  try {
-    createFolders(localPath);
-  } catch (const std::exception& error) {
-    return say(fmt::format("create {} catch {}", localPath, error.what()), false);
-  }
-  if (report != nullptr) {
-    report->announce(display, position);
-  } else {
-    printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
-  }
-  // Found before the data is asked for, not after it crossed the network.
-  if (std::string obstacle = localPathObstacle(localPath); !obstacle.empty()) {
-    return say(fmt::format("Download {} failed: {}", display, obstacle), false);
-  }
-  std::string failure;
-  bool saved = false;
-  if (TransferProgress::visible()) {
-    TransferProgress progress(display, record.size);
-    ObservedTransfer observed(ftp, progress);
-    saved = fetchFile(ftp, record, localPath, failure);
-  } else {
-    saved = fetchFile(ftp, record, localPath, failure);
-  }
-  if (!saved) say(fmt::format("Download {} failed: {}", display, failure), false);
-  return saved;
-}
-
-bool Downloader::fetchFile(FtpLib& ftp, const FtpFileInfo& record, const std::string& localPath,
-                           std::string& failure) {
-  PartFile part(localPath);
-  if (!part.create(failure)) return false;
-  if (!ftp.get(part.path(), record.name, transferMode)) {
-    failure = failureText(ftp);
-    return false;
-  }
-  // A server may end a transfer early and still call it complete; in image mode the bytes
-  // must add up to the listed size (text mode changes line ends, so its size differs).
-  if (transferMode == 'I' && record.size != kUnknownSize) {
-    const std::uint64_t received = platform::fileSize(part.path()).value_or(0);
-    if (received < record.size) {
-      failure = fmt::format("received {} of {} bytes", received, record.size);
-      return false;
-    }
-  }
-  return part.commit(failure);
 }
 
 }  // namespace marlowick

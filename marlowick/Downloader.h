@@ -2,11 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "kestrelkit/net/ftp/FtpScan.h"
+#include "marlowick/FileFetcher.h"
+#include "marlowick/JobSettings.h"
 #include "marlowick/LocalName.h"
 
 namespace kestrelkit::net::ftp {
@@ -15,15 +19,14 @@ class FtpLib;
 
 namespace marlowick {
 
-class FileReport;
-class TransferCrew;
-
-/// The settings and state of one download job, carried out by one call of `execute`.
-/// The owner sets the fields directly; switched-off limits hold their sentinel values.
-class Downloader {
+/// One download job: its settings (set by the owner directly) and its state, carried out by
+/// one call of `execute`.
+class Downloader : public JobSettings {
  public:
-  static constexpr std::uint32_t kUtf8 = 65001;
-
+  Downloader() = default;
+  /// A copy has the settings, the files and the record of local names, but fetches afresh.
+  Downloader(const Downloader& other);
+  Downloader& operator=(const Downloader& other);
   virtual ~Downloader() = default;
 
   /// ASCII transfers; returns true.
@@ -42,95 +45,31 @@ class Downloader {
   /// Prints the settings table to the console; returns true.
   virtual bool printSettings();
 
-  /// `text` as the server expects it (converted to code page `encoding` unless UTF-8).
-  std::string toServer(const std::string& text) const;
-  /// Bytes from the server as UTF-8 text.
-  std::string fromServer(const std::string& bytes) const;
-  /// The connection's last reply line as text, without its line end, control bytes escaped.
-  std::string replyText(kestrelkit::net::ftp::FtpLib& ftp) const;
-  /// Why the connection's last operation failed, for a message: the server's refusal as text,
-  /// or what happened ("connection lost", "no data for 60 s", a local reason), control bytes
-  /// escaped.
-  std::string failureText(kestrelkit::net::ftp::FtpLib& ftp) const;
-
-  bool justPrint = false;
-  std::string username;
-  std::string password;
-  std::string host;
-  std::int32_t port = 21;
-  std::string remote;
-  std::string local;
-  bool passive = true;
   kestrelkit::net::ftp::FtpFileList files;
   std::uint32_t savedCount = 0;
-  bool recurse = false;
-  bool overwrite = true;
-  char transferMode = 'I';
-  std::uint32_t encoding = 0;
-  std::string include;
-  std::string exclude;
-  std::uint64_t lsize = kestrelkit::net::ftp::kUnknownSize;  // off
-  std::uint64_t gsize = kestrelkit::net::ftp::kUnknownSize;  // off
-  std::int64_t lmodified = kestrelkit::net::ftp::kOff;
-  std::int64_t gmodified = kestrelkit::net::ftp::kOff;
-  std::int64_t maxfiles = kestrelkit::net::ftp::kOff;
-  std::int64_t maxfolders = kestrelkit::net::ftp::kOff;
-  /// Control connections that share the transfers, 1 to `kMostConnections`. Beyond the first,
-  /// each is logged in on a thread of its own while the first scans; 1 keeps the whole job on
-  /// the caller's thread.
-  int connections = 1;
-  static constexpr int kMostConnections = 16;
-  /// Seconds any network wait may last (connect, a reply, a stretch of a transfer without a
-  /// byte); 0 waits without limit.
-  std::int64_t timeout = kDefaultTimeout;
-  static constexpr std::int64_t kDefaultTimeout = 60;
-  /// TLS on every connection: none, asked for after the greeting, or from the first byte.
-  kestrelkit::net::ftp::FtpSecurity secure = kestrelkit::net::ftp::FtpSecurity::none;
-  /// Check the server's certificate (chain and name); false accepts any.
-  bool verify = true;
-  /// A PEM file of further trust anchors; empty for none.
-  std::string cafile;
-
-  /// Character set of code page 0 (`encoding` before the server accepts UTF-8). Empty: the
-  /// locale's, which `execute` fills in here when it starts.
-  std::string systemCodePage;
 
  protected:
   /// Steps 2 to 13 of the job on an open connection object; may throw.
   virtual bool runJob(kestrelkit::net::ftp::FtpLib& ftp);
-  /// One selected file: check its name, skip, list or fetch it, and report the outcome.
+  /// One selected file over the job's first connection: check its name, skip, list or fetch
+  /// it, and report the outcome.
   virtual void handleFile(kestrelkit::net::ftp::FtpLib& ftp,
                           const kestrelkit::net::ftp::FtpFileInfo& record, std::size_t position,
                           std::size_t count);
-  /// Retrieves the file of `record` to `localPath` through a temporary file beside it. False
-  /// with the reason in `failure`; the local path is then left as it was. In image mode a file
-  /// that arrives shorter than its listed size fails ("received N of M bytes").
-  virtual bool fetchFile(kestrelkit::net::ftp::FtpLib& ftp,
-                         const kestrelkit::net::ftp::FtpFileInfo& record,
-                         const std::string& localPath, std::string& failure);
-  /// The character set that `toServer` and `fromServer` convert with.
-  std::string serverCharset() const;
-  /// Takes `ftp` through the first connection's steps after the first connection is in place:
-  /// connect, mode, login, UTF-8 (which must get the first connection's answer), folder change.
-  /// Reports nothing; false with the reason in `failure`. May throw, like the job's steps.
-  virtual bool openExtraConnection(kestrelkit::net::ftp::FtpLib& ftp, std::string& failure);
-  /// Gives `ftp` the job's time limit and security before it connects.
-  void prepare(kestrelkit::net::ftp::FtpLib& ftp) const;
 
  private:
-  friend class TransferCrew;
-
-  /// `handleFile` with its messages going to `report` (reported at once when null, `count`
-  /// then being the number of files); true when the file was saved. Leaves `savedCount` alone.
-  bool handleOneFile(kestrelkit::net::ftp::FtpLib& ftp,
-                     const kestrelkit::net::ftp::FtpFileInfo& record, std::size_t position,
-                     std::size_t count, FileReport* report);
-  /// `scanRemote` that also hands each selected file to `crew` (when there is one) as soon as
-  /// it is selected.
+  /// `scanRemote` that tells `selected` of each selected file as soon as it is selected.
   bool scanAndOffer(const std::string& startPath, kestrelkit::net::ftp::FtpLib& ftp,
-                    TransferCrew* crew);
+                    kestrelkit::net::ftp::FtpScanSelected selected);
+  /// Another try at a listing that failed, on a new session when the connection was lost;
+  /// false when the tries are used up or no session can be opened.
+  bool retryListing(kestrelkit::net::ftp::FtpLib& ftp, const std::string& folder, int attempt);
+  /// The files of the job's first connection, made with the settings as they are when it is
+  /// first needed (the server's answer to UTF-8 names known).
+  FileFetcher& fetcher();
 
   LocalNames localNames_;
+  std::unique_ptr<FileFetcher> fetcher_;
 };
 
 /// Makes one folder exist, recording it in the process-wide set of folders made or found.

@@ -1,71 +1,83 @@
 #include "marlowick/PartFile.h"
 
-#include <cerrno>
+#include <fmt/format.h>
+
+#include <cstring>
 #include <exception>
 
 #include "marlowick/LocalFolders.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "util/Text.h"
 
 namespace marlowick {
 namespace {
 
-constexpr int kNameAttempts = 100;
 // Keeps "." + name + suffix within the 255 bytes a file name may have.
 constexpr std::size_t kLongestKeptName = 200;
 
-std::string candidate(const std::string& folder, const std::string& name, int attempt) {
-  std::string path = folder + "." + name + ".marlowick-part";
-  if (attempt > 1) path += "-" + std::to_string(attempt);
-  return path;
+/// A digest of a long name (64-bit FNV-1a), so that two long names in one folder keep apart.
+std::string digestOf(const std::string& name) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : name) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return fmt::format("{:016x}", hash);
+}
+
+std::string partPathFor(const std::string& finalPath) {
+  const std::size_t slash = finalPath.rfind(platform::kPathSeparator);
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = finalPath.substr(nameStart);
+  if (name.size() > kLongestKeptName) name = digestOf(name);
+  return finalPath.substr(0, nameStart) + "." + name + PartFile::kSuffix;
 }
 
 }  // namespace
+
+PartFile::PartFile(std::string finalPath)
+    : finalPath_(std::move(finalPath)), partPath_(partPathFor(finalPath_)) {}
 
 PartFile::~PartFile() {
   if (pending_) platform::deleteFile(partPath_);
 }
 
 bool PartFile::create(std::string& failure) {
-  std::size_t slash = finalPath_.rfind(platform::kPathSeparator);
-  std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  std::string folder = finalPath_.substr(0, nameStart);
-  std::string name = finalPath_.substr(nameStart);
-  if (name.size() > kLongestKeptName) name = "marlowick";
-  bool folderRemade = false;
-  for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
-    std::string path = candidate(folder, name, attempt);
-    // Made only where nothing is: an existing file is never opened.
-    switch (platform::createNewFile(path, &failure)) {
+  for (bool folderRemade = false;;) {
+    switch (platform::createNewFile(partPath_, &failure)) {
       case platform::NewFile::created:
-        partPath_ = std::move(path);
+      case platform::NewFile::exists:
         pending_ = true;
         return true;
-      case platform::NewFile::exists:
-        continue;
       case platform::NewFile::failed:
-        // A folder removed since it was made (between two requests at the prompt, say) is made
-        // again, once.
-        if (folderRemade || !forgetVanishedFolder(finalPath_)) return false;
-        folderRemade = true;
-        try {
-          createFoldersFor(finalPath_);
-        } catch (const std::exception& error) {
-          failure = error.what();
-          return false;
-        }
-        --attempt;
-        continue;
+        break;
+    }
+    // A folder removed since it was made (between two requests at the prompt, say) is made
+    // again, once.
+    if (folderRemade || !forgetVanishedFolder(finalPath_)) return false;
+    folderRemade = true;
+    try {
+      createFoldersFor(finalPath_);
+    } catch (const std::exception& error) {
+      failure = error.what();
+      return false;
     }
   }
-  failure = platform::errorText(EEXIST);
-  return false;
 }
+
+std::uint64_t PartFile::size() const { return platform::fileSize(partPath_).value_or(0); }
 
 bool PartFile::commit(std::string& failure) {
   if (!platform::renameFile(partPath_, finalPath_, &failure)) return false;
   pending_ = false;
   return true;
+}
+
+bool isPartFileName(const std::string& name) {
+  const std::size_t length = std::strlen(PartFile::kSuffix);
+  if (name.size() < length) return false;
+  return util::lowerAscii(name.substr(name.size() - length)) == PartFile::kSuffix;
 }
 
 }  // namespace marlowick

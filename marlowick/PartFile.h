@@ -1,28 +1,38 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace marlowick {
 
-/// A temporary file beside a download's final path that receives the data, so that a failed
-/// transfer never touches what is already at the final path. Named "." + file name +
-/// ".marlowick-part" (with "-2", "-3", ... when that name is taken) in the same folder, made
-/// exclusively so it never reuses an existing file. Removed when the object goes away unless
-/// `commit` moved it onto the final path.
+/// The one temporary file beside a download's final path that receives the data, so that a
+/// failed transfer never touches what is already at the final path. Named "." + file name +
+/// ".marlowick-part" in the same folder ("." + a digest of the name + ".marlowick-part" for a
+/// name too long to carry both), always the same for the same final path: a later run reuses
+/// it, to continue it or to start afresh, and part files never pile up. No remote name may end
+/// in the suffix (see `isPartFileName`), so no listed file can ever land on a part file.
+/// Removed when the object goes away unless `commit` moved it onto the final path or `keep`
+/// kept it for a later try.
 class PartFile {
  public:
-  explicit PartFile(std::string finalPath) : finalPath_(std::move(finalPath)) {}
+  static constexpr const char* kSuffix = ".marlowick-part";
+
+  explicit PartFile(std::string finalPath);
   ~PartFile();
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
 
-  /// Makes the empty temporary file. When the folder, made or found earlier in the process, has
-  /// gone meanwhile, it is made again, once. False with the system's reason in `failure` when no
-  /// temporary file can be made in the folder.
+  /// Makes sure the part file exists, keeping what an earlier run left in it. When the folder,
+  /// made or found earlier in the process, has gone meanwhile, it is made again, once. False
+  /// with the system's reason in `failure` when no part file can be made in the folder.
   bool create(std::string& failure);
-  /// Moves the temporary file onto the final path, replacing a file there. False with the
-  /// system's reason in `failure` (the temporary file is then removed with the object).
+  /// The bytes the part file holds now (0 when it cannot be read).
+  std::uint64_t size() const;
+  /// Moves the part file onto the final path, replacing a file there. False with the system's
+  /// reason in `failure` (the part file is then removed with the object).
   bool commit(std::string& failure);
+  /// Leaves the part file where it is when the object goes away, for a later run to continue.
+  void keep() { pending_ = false; }
 
   const std::string& path() const { return partPath_; }
 
@@ -31,5 +41,9 @@ class PartFile {
   std::string partPath_;
   bool pending_ = false;
 };
+
+/// True when the last component of `name` ends in the part files' suffix (letters in either
+/// case, as a Windows folder would take them): such a remote name could land on a part file.
+bool isPartFileName(const std::string& name);
 
 }  // namespace marlowick

@@ -268,6 +268,15 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
     }
     return printAndLog("Invalid timeout value: " + value, false);
   });
+  ok = ok && eachValue(arguments, "retries", [&](const std::string& value) {
+    std::int64_t count = 0;
+    if (parseWholeNumber(value, count) && count >= 0 && count <= Downloader::kMostRetries) {
+      job.retries = static_cast<int>(count);
+      return true;
+    }
+    return printAndLog("Invalid retries value: " + value, false);
+  });
+  ok = ok && applyBoolean(arguments, "resume", job.resume, "Invalid resume value: ", "Valid");
   ok = ok && eachValue(arguments, "secure", [&](const std::string& value) {
     bool on = false;
     if (util::lowerAscii(value) == "implicit") {

@@ -71,6 +71,9 @@ std::string settingsTable(const Downloader& job) {
   row("connections", job.connections > 1 ? std::to_string(job.connections) : std::string());
   row("timeout", job.timeout != Downloader::kDefaultTimeout ? std::to_string(job.timeout)
                                                            : std::string());
+  row("retries", job.retries != Downloader::kDefaultRetries ? std::to_string(job.retries)
+                                                           : std::string());
+  row("resume", job.resume ? flag(true) : std::string());
   row("secure", security(job.secure));
   row("verify", job.verify ? std::string() : flag(false));
   row("cafile", job.cafile);

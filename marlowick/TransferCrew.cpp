@@ -5,36 +5,22 @@
 #include <algorithm>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
-#include "marlowick/Downloader.h"
 #include "marlowick/ConsoleOutput.h"
+#include "marlowick/SessionOpening.h"
 
 namespace marlowick {
 
 using kestrelkit::net::ftp::FtpFileInfo;
 using kestrelkit::net::ftp::FtpLib;
 
-bool FileReport::add(std::string text, bool isInfo) {
-  entries_.push_back({std::move(text), isInfo, 0});
-  return isInfo;
-}
-
-void FileReport::announce(std::string display, std::size_t position) {
-  entries_.push_back({std::move(display), true, position});
-}
-
-void FileReport::report(std::size_t count) const {
-  MessageBatch batch;
-  for (const Entry& entry : entries_) {
-    if (entry.position == 0) {
-      batch.add(entry.text, entry.isInfo);
-    } else {
-      batch.add(fmt::format(" Downloading {} {}/{} ...", entry.text, entry.position, count), true);
-    }
-  }
-  batch.report();
-}
-
-TransferCrew::TransferCrew(Downloader& job, int extra) : job_(job), total_(extra + 1) {
+TransferCrew::TransferCrew(const JobSettings& settings, int extra, LocalNames& names,
+                           FileFetcher::FolderMaker makeFolders, std::uint32_t& savedCount)
+    : settings_(settings),
+      total_(extra + 1),
+      names_(names),
+      makeFolders_(std::move(makeFolders)),
+      savedCount_(savedCount),
+      alive_(extra + 1) {
   threads_.reserve(static_cast<std::size_t>(extra));
   // Connection 1 is the job's own; these are 2 to `total_`.
   for (int number = 2; number <= total_; ++number) {
@@ -52,7 +38,7 @@ TransferCrew::~TransferCrew() {
   // Reached without `run` (the job ended before its transfers): what was fetched meanwhile
   // still counts and is reported.
   if (!scanned_) endScan(taken_);
-  job_.savedCount += saved_.exchange(0);
+  savedCount_ += saved_.exchange(0);
 }
 
 void TransferCrew::joinAll() {
@@ -60,10 +46,14 @@ void TransferCrew::joinAll() {
   threads_.clear();
 }
 
+FileFetcher TransferCrew::makeFetcher() const {
+  return FileFetcher(settings_, names_, makeFolders_);
+}
+
 void TransferCrew::offer(FtpFileInfo record) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    queue_.push_back(std::move(record));
+    queue_.push_back(Task{std::move(record), 0, {}});
   }
   changed_.notify_one();
 }
@@ -84,40 +74,76 @@ void TransferCrew::endScan(std::size_t count) {
 
 void TransferCrew::run(FtpLib& first, std::size_t count) {
   endScan(count);
-  work(first);
+  FileFetcher fetcher = makeFetcher();
+  work(first, fetcher);
   joinAll();
   // Counted before a failure is passed on: the files saved so far stay saved.
-  job_.savedCount += saved_.exchange(0);
+  savedCount_ += saved_.exchange(0);
   if (failure_) std::rethrow_exception(failure_);
 }
 
 void TransferCrew::serve(int number) {
   // The connection lives and ends on this thread; destroying it closes it without a word.
   FtpLib ftp;
-  std::string failure;
-  bool open = false;
+  FileFetcher fetcher = makeFetcher();
+  SessionOpening opening;
   try {
-    open = job_.openExtraConnection(ftp, failure);
+    opening = openSessionWithRetries(ftp, settings_, SessionKind::later);
   } catch (const std::exception& error) {
-    failure = error.what();
+    opening.outcome = platform::Outcome::local(error.what());
+    opening.failure = error.what();
   }
-  if (!open) {
-    printAndLog(fmt::format("Connection {} of {} not used: {}", number, total_, failure), false);
-    return;
+  if (!opening.ok()) {
+    printAndLog(fmt::format("Connection {} of {} not used: {}", number, total_, opening.failure),
+                false);
+    if (leave(nullptr)) return;
+    // The others are gone already: what is left fails here, so that the job ends.
+    fetcher.giveUp(opening.failure);
   }
-  work(ftp);
+  work(ftp, fetcher);
 }
 
-// The next file in walk order, waiting while the scan may still offer one; false when there is
-// none left or the job is stopping.
 bool TransferCrew::take(Task& task) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock,
-                [this] { return stopping_.load() || dismissed_ || scanned_ || !queue_.empty(); });
-  if (stopping_.load() || dismissed_ || queue_.empty()) return false;
-  task.record = std::move(queue_.front());
+  // A file in hand elsewhere may still come back: the work is over only when none is.
+  changed_.wait(lock, [this] {
+    return stopping_.load() || dismissed_ || !queue_.empty() || (scanned_ && busy_ == 0);
+  });
+  if (stopping_.load() || dismissed_ || queue_.empty()) {
+    --alive_;
+    return false;
+  }
+  task = std::move(queue_.front());
   queue_.pop_front();
-  task.position = ++taken_;
+  if (task.position == 0) task.position = ++taken_;
+  ++busy_;
+  return true;
+}
+
+void TransferCrew::finished() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    --busy_;
+  }
+  changed_.notify_all();
+}
+
+bool TransferCrew::othersAlive() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return alive_ > 1;
+}
+
+bool TransferCrew::leave(Task* task) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (alive_ <= 1) return false;
+    --alive_;
+    if (task != nullptr) {
+      queue_.push_front(std::move(*task));
+      --busy_;
+    }
+  }
+  changed_.notify_all();
   return true;
 }
 
@@ -134,12 +160,18 @@ void TransferCrew::deliver(std::size_t position, FileReport report) {
   report.report(count);
 }
 
-void TransferCrew::work(FtpLib& ftp) {
+void TransferCrew::work(FtpLib& ftp, FileFetcher& fetcher) {
   Task task;
   while (take(task)) {
-    FileReport report;
     try {
-      if (job_.handleOneFile(ftp, task.record, task.position, 0, &report)) ++saved_;
+      FileOutcome outcome =
+          fetcher.handle(ftp, task.record, task.position, 0, &task.report, othersAlive());
+      if (outcome == FileOutcome::connectionGone) {
+        if (leave(&task)) return;
+        // The others went meanwhile: this connection is the last and ends the job.
+        outcome = fetcher.handle(ftp, task.record, task.position, 0, &task.report, false);
+      }
+      if (outcome == FileOutcome::saved) ++saved_;
     } catch (...) {
       {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -147,10 +179,11 @@ void TransferCrew::work(FtpLib& ftp) {
         stopping_ = true;
       }
       changed_.notify_all();
-      deliver(task.position, std::move(report));
+      deliver(task.position, std::move(task.report));
       return;
     }
-    deliver(task.position, std::move(report));
+    deliver(task.position, std::move(task.report));
+    finished();
   }
 }
 

@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
+#include "marlowick/FileFetcher.h"
+#include "marlowick/FileReport.h"
+#include "marlowick/JobSettings.h"
 
 namespace kestrelkit::net::ftp {
 class FtpLib;
@@ -19,39 +22,20 @@ class FtpLib;
 
 namespace marlowick {
 
-class Downloader;
-
-/// The messages of one file fetched alongside others, kept until they can be reported together.
-/// The file's announcement names its position among all selected files, which is only known
-/// once the scan is over: it is written out then.
-class FileReport {
- public:
-  /// Keeps one message; returns `isInfo`, like `printAndLog`.
-  bool add(std::string text, bool isInfo);
-  /// Keeps the " Downloading {} {}/{} ..." announcement of the file at `position`.
-  void announce(std::string display, std::size_t position);
-  /// Reports every kept message through `printAndLog`, in order and without another thread's
-  /// line in between, with `count` selected files in all.
-  void report(std::size_t count) const;
-
- private:
-  struct Entry {
-    std::string text;
-    bool isInfo;
-    std::size_t position;  // of an announcement; 0 for a plain message
-  };
-  std::vector<Entry> entries_;
-};
-
 /// The control connections of a job beyond its first. Each is opened on a thread of its own as
 /// soon as the crew is made; one that cannot be opened is dropped with one error line. While the
 /// first connection scans, the scan `offer`s each file it selects, in walk order, and the open
 /// extra connections start fetching at once; `run` then lets the first connection join in.
-/// Each file's messages are reported together once it is done and the count is known.
+/// A connection that is lost for good stops taking files and hands back the one it held, so
+/// that the others finish the job; the last one left fails what remains. Each file's messages
+/// are reported together once it is done and the count is known.
 class TransferCrew {
  public:
-  /// Starts `extra` threads, each opening one connection for `job`.
-  TransferCrew(Downloader& job, int extra);
+  /// Starts `extra` threads, each opening one connection as `settings` say. Files go through
+  /// fetchers sharing `names` and `makeFolders`; each file saved adds one to `savedCount`, at
+  /// the end of `run` or, when `run` is not reached, when the crew goes.
+  TransferCrew(const JobSettings& settings, int extra, LocalNames& names,
+               FileFetcher::FolderMaker makeFolders, std::uint32_t& savedCount);
   /// Lets threads that are waiting for work go, waits for every thread, and reports what they
   /// did, when `run` was not reached.
   ~TransferCrew();
@@ -62,15 +46,15 @@ class TransferCrew {
   void offer(kestrelkit::net::ftp::FtpFileInfo record);
 
   /// The scan is over, with `count` files selected: fetches the rest over `first` and the extra
-  /// connections and adds the files saved to the job's `savedCount`. When fetching a file raises
-  /// an error, no further file is started and the first such error is raised again here, after
-  /// every thread has stopped and the count is in.
+  /// connections. When fetching a file raises an error, no further file is started and the
+  /// first such error is raised again here, after every thread has stopped.
   void run(kestrelkit::net::ftp::FtpLib& first, std::size_t count);
 
  private:
   struct Task {
     kestrelkit::net::ftp::FtpFileInfo record;
-    std::size_t position = 0;
+    std::size_t position = 0;  // 0 until taken the first time
+    FileReport report;         // what was said of it on a connection that handed it back
   };
   struct Held {
     std::size_t position;
@@ -78,23 +62,40 @@ class TransferCrew {
   };
 
   void serve(int number);
-  void work(kestrelkit::net::ftp::FtpLib& ftp);
+  void work(kestrelkit::net::ftp::FtpLib& ftp, FileFetcher& fetcher);
+  /// The next file, waiting while the scan may still offer one; false when there is none left
+  /// or the job is stopping, and the connection then takes no more.
   bool take(Task& task);
+  /// The caller is done with the file it took.
+  void finished();
+  /// True when a connection other than the caller's still takes files.
+  bool othersAlive();
+  /// The caller's connection is lost for good: hands `task` (if any) back and returns true when
+  /// another connection still takes files; false for the last one, which must finish the job.
+  bool leave(Task* task);
   void deliver(std::size_t position, FileReport report);
   void endScan(std::size_t count);
   void joinAll();
+  FileFetcher makeFetcher() const;
 
-  Downloader& job_;
+  JobSettings settings_;
   int total_;
+  LocalNames& names_;
+  FileFetcher::FolderMaker makeFolders_;
+  std::uint32_t& savedCount_;
   std::vector<std::thread> threads_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<kestrelkit::net::ftp::FtpFileInfo> queue_;
+  std::deque<Task> queue_;
   std::size_t taken_ = 0;
   bool scanned_ = false;
   bool dismissed_ = false;
   std::size_t count_ = 0;
+  /// Connections still taking files (those still being opened included).
+  int alive_ = 0;
+  /// Files taken and not yet done (a lost connection may hand its file back).
+  int busy_ = 0;
   std::vector<Held> held_;
   std::exception_ptr failure_;
 

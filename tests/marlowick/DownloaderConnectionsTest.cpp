@@ -10,6 +10,7 @@
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/Downloader.h"
+#include "marlowick/SessionOpening.h"
 #include "tests/marlowick/DownloaderJobSupport.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/PyFtpServer.h"
@@ -20,6 +21,9 @@ namespace {
 
 using kestrelkit::net::ftp::FtpLib;
 using marlowick::Downloader;
+using marlowick::openSession;
+using marlowick::SessionKind;
+using marlowick::SessionOpening;
 using marlowick_test::fileLine;
 using marlowick_test::folderLine;
 using marlowick_test::jobFor;
@@ -66,24 +70,6 @@ struct ServedFiles {
 
   FakeFtpServer server;
   std::vector<std::string> contents;
-};
-
-/// Opens extra connections only as often as allowed; the others fail with a fixed reason.
-class RationedJob : public Downloader {
- public:
-  explicit RationedJob(int allowed) : allowed_(allowed) {}
-
- protected:
-  bool openExtraConnection(FtpLib& ftp, std::string& failure) override {
-    if (allowed_.fetch_sub(1) <= 0) {
-      failure = "refused for the test";
-      return false;
-    }
-    return Downloader::openExtraConnection(ftp, failure);
-  }
-
- private:
-  std::atomic<int> allowed_;
 };
 
 TEST(DownloaderConnections, SameFilesCountsAndMessagesAsOneConnection) {
@@ -152,61 +138,97 @@ TEST(DownloaderConnections, ADroppedConnectionLeavesTheOthersTheWork) {
     SCOPED_TRACE(c.allowed);
     ServedFiles served(12);
     TempDir dir;
-    RationedJob job(c.allowed);
-    static_cast<Downloader&>(job) = jobFor(served.server.port(), dir.path());
+    // The first session is served; of the three extra ones only `allowed` are.
+    served.server.refuseSessions(3 - c.allowed, "421 Refused for the test.", 1 + c.allowed);
+    Downloader job = jobFor(served.server.port(), dir.path());
     job.connections = 4;
+    job.retries = 0;
     JobRun run = runJob(job);
     ASSERT_TRUE(run.result);
     EXPECT_EQ(job.savedCount, 12u);
     for (int i = 0; i < 12; ++i) EXPECT_TRUE(readFile(dir.file(fileName(i))) == served.contents[i]);
-    const std::regex refused("Connection [234] of 4 not used: refused for the test");
+    const std::regex refused(
+        "Connection [234] of 4 not used: Unable to connect to 127.0.0.1 421 Refused for the test.");
     int refusals = 0;
     for (const std::string& line : linesOf(run.console)) {
       if (std::regex_match(line, refused)) ++refusals;
     }
     EXPECT_EQ(refusals, c.refused);
-    EXPECT_EQ(served.server.connectionsAccepted(), 1 + c.allowed);
+    EXPECT_EQ(served.server.connectionsAccepted(), 4);
   }
 }
 
-class ExtraConnection : public Downloader {
- public:
-  using Downloader::openExtraConnection;
-};
+TEST(DownloaderConnections, AConnectionLostForGoodHandsItsFileToTheOthers) {
+  struct Case {
+    std::vector<int> dropping;  // files whose first try drops the session
+    unsigned saved;
+  };
+  for (const Case& c : {Case{{3}, 12u}, Case{{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 0u}}) {
+    SCOPED_TRACE(c.dropping.size());
+    ServedFiles served(12);
+    for (int i : c.dropping) {
+      testing_support::FakeTransfer dropped;
+      dropped.dropControlAtStart = true;
+      testing_support::FakeTransfer whole;
+      whole.data = served.contents[i];
+      served.server.setFileTries(fileName(i), {dropped, whole});
+    }
+    // No session after the first four: a lost connection cannot come back.
+    served.server.refuseSessions(1000, "421 Gone for the test.", 4);
+    TempDir dir;
+    Downloader job = jobFor(served.server.port(), dir.path());
+    job.connections = 4;
+    job.retries = 1;
+    job.firstPause = std::chrono::milliseconds(10);
+    const JobRun run = runJob(job);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(job.savedCount, c.saved);
+    int failed = 0;
+    for (int i = 0; i < 12; ++i) {
+      if (c.saved != 0) {
+        EXPECT_EQ(readFile(dir.file(fileName(i))), served.contents[i]);
+      }
+      const std::string line = "Download " + fileName(i) + " failed: Unable to connect to " +
+                               "127.0.0.1 421 Gone for the test.\n";
+      failed += run.console.find(line) != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(failed, 12 - static_cast<int>(c.saved)) << run.console;
+  }
+}
 
 TEST(DownloaderConnections, AnExtraConnectionTakesTheFirstOnesSteps) {
   FakeFtpServer server;
   server.setReply("CWD gone", "550 No such folder.");
   struct Case {
     const char* name;
-    std::function<void(ExtraConnection&)> setUp;
+  std::function<void(Downloader&)> setUp;
     bool opened;
     std::string failure;
   };
   const Case cases[] = {
-      {"all well", [](ExtraConnection& job) { job.encoding = Downloader::kUtf8; }, true, ""},
+      {"all well", [](Downloader& job) { job.encoding = Downloader::kUtf8; }, true, ""},
       {"all well with a folder",
-       [](ExtraConnection& job) {
+       [](Downloader& job) {
          job.encoding = Downloader::kUtf8;
          job.remote = "pub";
        },
        true, ""},
-      {"the first connection got no UTF-8", [](ExtraConnection&) {}, false,
+      {"the first connection got no UTF-8", [](Downloader&) {}, false,
        "the server's answer to UTF-8 names differs: 200 OK."},
       {"folder change refused",
-       [](ExtraConnection& job) {
+       [](Downloader& job) {
          job.encoding = Downloader::kUtf8;
          job.remote = "gone";
        },
        false, "working directory changed to gone failure, 550 No such folder."},
       {"login refused",
-       [](ExtraConnection& job) {
+       [](Downloader& job) {
          job.encoding = Downloader::kUtf8;
          job.password = "wrong";
        },
        false, "Login failure 530 Login incorrect."},
       {"nobody listening",
-       [](ExtraConnection& job) {
+       [](Downloader& job) {
          job.encoding = Downloader::kUtf8;
          job.port = 1;
        },
@@ -215,15 +237,12 @@ TEST(DownloaderConnections, AnExtraConnectionTakesTheFirstOnesSteps) {
   server.setReply("PASS wrong", "530 Login incorrect.");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ExtraConnection job;
-    static_cast<Downloader&>(job) = jobFor(server.port(), "/nowhere");
+    Downloader job = jobFor(server.port(), "/nowhere");
     c.setUp(job);
     FtpLib ftp;
-    std::string failure;
-    EXPECT_EQ(job.openExtraConnection(ftp, failure), c.opened);
-    if (!c.opened) {
-      EXPECT_EQ(failure, c.failure);
-    }
+    const SessionOpening opening = openSession(ftp, job, SessionKind::later);
+    EXPECT_EQ(opening.ok(), c.opened);
+    EXPECT_EQ(opening.failure, c.failure);
   }
 }
 

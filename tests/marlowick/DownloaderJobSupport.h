@@ -26,9 +26,11 @@ inline JobRun runJob(marlowick::Downloader& job) {
   return run;
 }
 
-/// A job for the server on 127.0.0.1:`port` that saves below `localFolder`.
+/// A job for the server on 127.0.0.1:`port` that saves below `localFolder`, trying each thing
+/// once (`retries` 0) so that a failure shows as it happens.
 inline marlowick::Downloader jobFor(int port, const std::string& localFolder) {
   marlowick::Downloader job;
+  job.retries = 0;
   job.host = "127.0.0.1";
   job.port = port;
   job.username = "user";

@@ -43,27 +43,38 @@ TEST(DownloaderPartFileTest, WithoutCommitTheFinalFileStaysAndThePartGoes) {
   EXPECT_EQ(platform::pathKind(partPath), PathKind::missing);
 }
 
-TEST(DownloaderPartFileTest, NeverReusesAnExistingFile) {
+TEST(DownloaderPartFileTest, OnePartFilePerTargetKeptOnlyWhenAsked) {
   TempDir dir;
-  // A real file that happens to carry the temporary name is left alone.
-  writeFile(dir.file(".a.txt.marlowick-part"), "someone's file");
   std::string failure;
-  {
+  for (bool kept : {true, false}) {
+    SCOPED_TRACE(kept);
+    // What an earlier run left is the same part file, found with its bytes.
     PartFile part(dir.file("a.txt"));
-    ASSERT_TRUE(part.create(failure));
-    EXPECT_EQ(part.path(), dir.file(".a.txt.marlowick-part-2"));
+    ASSERT_TRUE(part.create(failure)) << failure;
+    EXPECT_EQ(part.path(), dir.file(".a.txt.marlowick-part"));
+    EXPECT_EQ(part.size(), kept ? 0u : 4u);
+    writeFile(part.path(), "half");
+    if (kept) part.keep();
   }
-  EXPECT_EQ(readFile(dir.file(".a.txt.marlowick-part")), "someone's file");
-  EXPECT_EQ(platform::pathKind(dir.file(".a.txt.marlowick-part-2")), PathKind::missing);
+  EXPECT_EQ(platform::pathKind(dir.file(".a.txt.marlowick-part")), PathKind::missing);
 }
 
-TEST(DownloaderPartFileTest, LongNamesGetAShortTemporaryName) {
+TEST(DownloaderPartFileTest, LongNamesGetADigestThatKeepsThemApart) {
   TempDir dir;
-  std::string name(250, 'n');
   std::string failure;
-  PartFile part(dir.file(name));
-  ASSERT_TRUE(part.create(failure)) << failure;
-  EXPECT_EQ(part.path(), dir.file(".marlowick.marlowick-part"));
+  PartFile first(dir.file(std::string(250, 'n')));
+  PartFile second(dir.file(std::string(250, 'n') + "x"));
+  ASSERT_TRUE(first.create(failure) && second.create(failure)) << failure;
+  EXPECT_NE(first.path(), second.path());
+  EXPECT_LT(first.path().size() - dir.path().size(), 40u);
+}
+
+TEST(DownloaderPartFileTest, RemoteNamesThatCouldLandOnAPartFile) {
+  using marlowick::isPartFileName;
+  EXPECT_TRUE(isPartFileName(".victim.txt.marlowick-part"));
+  EXPECT_TRUE(isPartFileName("sub/x.MARLOWICK-PART"));
+  EXPECT_FALSE(isPartFileName("x.marlowick-part.txt"));
+  EXPECT_FALSE(isPartFileName("marlowick-part"));
 }
 
 TEST(DownloaderPartFileTest, AFolderAtTheFinalPathFailsTheMoveAndLeavesNothing) {

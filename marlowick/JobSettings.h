@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "kestrelkit/net/ftp/FtpFileInfo.h"
+#include "kestrelkit/net/ftp/FtpLib.h"
+
+namespace marlowick {
+
+/// What one download job is asked to do: a plain value, copied to every connection of the job.
+/// Switched-off limits hold their sentinel values.
+struct JobSettings {
+  static constexpr std::uint32_t kUtf8 = 65001;
+  static constexpr int kMostConnections = 16;
+  static constexpr std::int64_t kDefaultTimeout = 60;
+  static constexpr int kDefaultRetries = 3;
+  static constexpr int kMostRetries = 1000;
+
+  bool justPrint = false;
+  std::string username;
+  std::string password;
+  std::string host;
+  std::int32_t port = 21;
+  std::string remote;
+  std::string local;
+  bool passive = true;
+  bool recurse = false;
+  bool overwrite = true;
+  char transferMode = 'I';
+  std::uint32_t encoding = 0;
+  std::string include;
+  std::string exclude;
+  std::uint64_t lsize = kestrelkit::net::ftp::kUnknownSize;  // off
+  std::uint64_t gsize = kestrelkit::net::ftp::kUnknownSize;  // off
+  std::int64_t lmodified = kestrelkit::net::ftp::kOff;
+  std::int64_t gmodified = kestrelkit::net::ftp::kOff;
+  std::int64_t maxfiles = kestrelkit::net::ftp::kOff;
+  std::int64_t maxfolders = kestrelkit::net::ftp::kOff;
+  /// Control connections that share the transfers, 1 to `kMostConnections`. Beyond the first,
+  /// each is logged in on a thread of its own while the first scans; 1 keeps the whole job on
+  /// the caller's thread.
+  int connections = 1;
+  /// Seconds any network wait may last (connect, a reply, a stretch of a transfer without a
+  /// byte); 0 waits without limit.
+  std::int64_t timeout = kDefaultTimeout;
+  /// Further tries of a file, a listing or a connection after a failure that another try may
+  /// mend (a lost or silent connection, the server's "try again" replies); 0 tries once.
+  int retries = kDefaultRetries;
+  /// The pause before the first further try; each next one doubles, up to `kLongestPause`.
+  std::chrono::milliseconds firstPause{1000};
+  static constexpr std::chrono::milliseconds kLongestPause{30000};
+  /// Continue a part file that an earlier, interrupted run left, instead of starting afresh.
+  bool resume = false;
+  /// TLS on every connection: none, asked for after the greeting, or from the first byte.
+  kestrelkit::net::ftp::FtpSecurity secure = kestrelkit::net::ftp::FtpSecurity::none;
+  /// Check the server's certificate (chain and name); false accepts any.
+  bool verify = true;
+  /// A PEM file of further trust anchors; empty for none.
+  std::string cafile;
+  /// Character set of code page 0 (`encoding` before the server accepts UTF-8). Empty: the
+  /// locale's, which the job fills in when it starts.
+  std::string systemCodePage;
+
+  /// `text` as the server expects it (converted to code page `encoding` unless UTF-8).
+  std::string toServer(const std::string& text) const;
+  /// Bytes from the server as UTF-8 text.
+  std::string fromServer(const std::string& bytes) const;
+  /// The character set that `toServer` and `fromServer` convert with.
+  std::string serverCharset() const;
+  /// The connection's last reply line as text, without its line end, control bytes escaped.
+  std::string replyText(kestrelkit::net::ftp::FtpLib& ftp) const;
+  /// Why the connection's last operation failed, for a message: the server's refusal as text,
+  /// or what happened ("connection lost", "no data for 60 s", a local reason), control bytes
+  /// escaped.
+  std::string failureText(kestrelkit::net::ftp::FtpLib& ftp) const;
+  /// Gives `ftp` the job's time limit and security before it connects.
+  void prepare(kestrelkit::net::ftp::FtpLib& ftp) const;
+};
+
+/// The connection's last reply without its line end: a message is one line.
+std::string lastReplyLine(kestrelkit::net::ftp::FtpLib& ftp);
+
+}  // namespace marlowick

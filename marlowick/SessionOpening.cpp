@@ -1,0 +1,76 @@
+#include "marlowick/SessionOpening.h"
+
+#include <fmt/format.h>
+
+#include "kestrelkit/net/ftp/FtpLib.h"
+#include "marlowick/ConsoleOutput.h"
+#include "marlowick/Retry.h"
+
+namespace marlowick {
+
+using kestrelkit::net::ftp::FtpLib;
+using platform::Outcome;
+
+namespace {
+
+SessionOpening failed(FtpLib& ftp, std::string failure) {
+  return {ftp.lastOutcome(), std::move(failure), false};
+}
+
+}  // namespace
+
+SessionOpening openSession(FtpLib& ftp, const JobSettings& settings, SessionKind kind) {
+  const bool first = kind == SessionKind::first;
+  settings.prepare(ftp);
+  if (!ftp.connect(settings.host, settings.port)) {
+    return failed(ftp,
+                  fmt::format("Unable to connect to {} {}", settings.host, settings.failureText(ftp)));
+  }
+  if (settings.passive) {
+    ftp.setPassiveMode();
+  } else {
+    ftp.setActiveMode();
+  }
+  if (!ftp.login(settings.username, settings.password)) {
+    return failed(ftp, fmt::format("Login failure {}", settings.failureText(ftp)));
+  }
+  if (first) printAndLog(fmt::format(" Connected to {}", settings.host), true);
+  JobSettings used = settings;
+  const bool utf8 = ftp.utf8On();
+  if (first) {
+    if (utf8) {
+      used.encoding = JobSettings::kUtf8;
+      printAndLog(" the encoding of ftp server is UTF8", true);
+    }
+  } else if (utf8 != (settings.encoding == JobSettings::kUtf8)) {
+    return {Outcome::local("UTF-8 answer differs"),
+            fmt::format("the server's answer to UTF-8 names differs: {}", settings.replyText(ftp)),
+            utf8};
+  }
+  if (!settings.remote.empty()) {
+    if (!ftp.chdir(used.toServer(settings.remote))) {
+      SessionOpening opening = failed(ftp, fmt::format("working directory changed to {} failure, {}",
+                                                       settings.remote, settings.failureText(ftp)));
+      opening.utf8 = utf8;
+      return opening;
+    }
+    if (first) consoleLine(fmt::format(" working directory changed to {}", settings.remote));
+  }
+  return {Outcome::success(), std::string(), utf8};
+}
+
+SessionOpening openSessionWithRetries(FtpLib& ftp, const JobSettings& settings,
+                                      SessionKind kind) {
+  RetryBudget budget(settings);
+  for (;;) {
+    SessionOpening opening = openSession(ftp, settings, kind);
+    if (opening.ok() || !opening.outcome.transient() || !budget.take()) return opening;
+    ftp.close();
+    printAndLog(fmt::format(" Connecting {} again in {} ({}/{}): {}", settings.host,
+                            budget.pauseText(), budget.number(), budget.tries(), opening.failure),
+                true);
+    budget.pause();
+  }
+}
+
+}  // namespace marlowick

@@ -1,0 +1,198 @@
+// A job that recovers: reconnects and further tries after the failures another try may mend,
+// transfers continued where they stopped, part files, names listed twice.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "marlowick/Downloader.h"
+#include "tests/marlowick/DownloaderJobSupport.h"
+#include "platform/Files.h"
+#include "tests/support/FakeFtpServer.h"
+#include "tests/support/RandomBytes.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using marlowick::Downloader;
+using marlowick_test::errorLine;
+using marlowick_test::fileLine;
+using marlowick_test::jobFor;
+using marlowick_test::JobRun;
+using marlowick_test::runJob;
+using testing_support::FakeFtpServer;
+using testing_support::FakeTransfer;
+using testing_support::randomBytes;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+const std::string kData = randomBytes(5000, 15);
+
+FakeTransfer whole() {
+  FakeTransfer transfer;
+  transfer.data = kData;
+  return transfer;
+}
+
+FakeTransfer cutAt(std::size_t bytes, std::string finalReply) {
+  FakeTransfer transfer = whole();
+  transfer.dropAfter = bytes;
+  transfer.resetOnDrop = true;
+  transfer.pauseAt = {bytes};  // the client has read the bytes before the drop
+  transfer.finalReply = std::move(finalReply);
+  return transfer;
+}
+
+FakeTransfer droppedSession() {
+  FakeTransfer transfer = whole();
+  transfer.dropControlAtStart = true;
+  return transfer;
+}
+
+/// Serves a.bin, b.bin and c.bin (kData each) in its start folder.
+struct ThreeFiles {
+  ThreeFiles() {
+    server.setListing("", fileLine("a.bin", kData.size()) + fileLine("b.bin", kData.size()) +
+                              fileLine("c.bin", kData.size()));
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) server.setFile(name, kData);
+  }
+  FakeFtpServer server;
+};
+
+Downloader quickJob(int port, const std::string& folder) {
+  Downloader job = jobFor(port, folder);
+  job.retries = Downloader::kDefaultRetries;
+  job.firstPause = std::chrono::milliseconds(10);
+  job.timeout = 5;
+  return job;
+}
+
+TEST(DownloaderRetryTest, EachFailureKindIsTriedAgainOrNot) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeFtpServer&, Downloader&)> setUp;
+    unsigned saved;
+    std::size_t retrievals;  // of a.bin
+    const char* restart;     // the REST line sent, "" for none
+    const char* line;        // a line the log must hold
+  };
+  const Case cases[] = {
+      {"session dropped between files",
+       [](FakeFtpServer& s, Downloader&) { s.setFileTries("a.bin", {droppedSession(), whole()}); },
+       3, 2, "", " Reconnected to 127.0.0.1"},
+      {"data cut at 1000 bytes",
+       [](FakeFtpServer& s, Downloader&) {
+         s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."), whole()});
+       },
+       3, 2, "REST 1000", " Retrying a.bin in 0.01 s (1/3): 426 Connection closed."},
+      {"try again later, twice",
+       [](FakeFtpServer& s, Downloader&) {
+         FakeTransfer busy;
+         busy.data = "";
+         busy.finalReply = "450 Busy.";
+         s.setFileTries("a.bin", {busy, busy, whole()});
+       },
+       3, 3, "", " Retrying a.bin in 0.02 s (2/3): 450 Busy."},
+      {"refused for good",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("RETR a.bin", "550 No such file."); }, 2, 1,
+       "", "Download a.bin failed: 550 No such file."},
+      {"no further tries asked for",
+       [](FakeFtpServer& s, Downloader& job) {
+         s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."), whole()});
+         job.retries = 0;
+       },
+       2, 1, "", "Download a.bin failed: 426 Connection closed."},
+      {"a server that cannot restart sends it all again",
+       [](FakeFtpServer& s, Downloader&) {
+         s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."), whole()});
+         s.setReply("REST", "502 Command not implemented.");
+       },
+       3, 2, "REST 1000", " Retrying a.bin in 0.01 s (1/3): 426 Connection closed."},
+      {"a server restarting when the job starts",
+       [](FakeFtpServer& s, Downloader&) { s.refuseSessions(2, "421 Restarting."); }, 3, 1, "",
+       " Connecting 127.0.0.1 again in 0.02 s (2/3): Unable to connect to 127.0.0.1 421 "
+       "Restarting."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ThreeFiles served;
+    TempDir dir;
+    Downloader job = quickJob(served.server.port(), dir.path());
+    c.setUp(served.server, job);
+    const JobRun run = runJob(job);
+    EXPECT_EQ(job.savedCount, c.saved) << run.log;
+    EXPECT_EQ(served.server.commandCount("RETR a.bin"), c.retrievals);
+    EXPECT_EQ(served.server.commandsWithVerb("REST"),
+              std::string(c.restart).empty() ? std::vector<std::string>{}
+                                             : std::vector<std::string>{c.restart});
+    EXPECT_NE(run.log.find(c.line), std::string::npos) << run.log;
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+      if (c.saved == 3 || std::string(name) != "a.bin") {
+        EXPECT_EQ(readFile(dir.file(name)), kData);
+      }
+    }
+    // Whatever happened, no part file is left behind.
+    EXPECT_EQ(platform::pathKind(dir.file(".a.bin.marlowick-part")), platform::PathKind::missing);
+  }
+}
+
+TEST(DownloaderRetryTest, APartFileOfAnEarlierRunIsContinuedOnlyWhenAsked) {
+  for (bool resume : {true, false}) {
+    SCOPED_TRACE(resume);
+    ThreeFiles served;
+    TempDir dir;
+    // Left by a run killed mid-transfer; the final copy must be the server's either way.
+    writeFile(dir.file(".a.bin.marlowick-part"), kData.substr(0, 1200));
+    Downloader job = quickJob(served.server.port(), dir.path());
+    job.resume = resume;
+    runJob(job);
+    EXPECT_EQ(job.savedCount, 3u);
+    EXPECT_EQ(readFile(dir.file("a.bin")), kData);
+    EXPECT_EQ(served.server.commandsWithVerb("REST").size(), resume ? 1u : 0u);
+    if (resume) {
+      EXPECT_EQ(served.server.commandsWithVerb("REST")[0], "REST 1200");
+    }
+    EXPECT_EQ(platform::pathKind(dir.file(".a.bin.marlowick-part")), platform::PathKind::missing);
+  }
+}
+
+TEST(DownloaderRetryTest, AFailedTransferKeepsItsPartFileOnlyForAResume) {
+  for (bool resume : {true, false}) {
+    SCOPED_TRACE(resume);
+    ThreeFiles served;
+    served.server.setFileTries("a.bin", {cutAt(1000, "426 Connection closed.")});
+    TempDir dir;
+    Downloader job = quickJob(served.server.port(), dir.path());
+    job.resume = resume;
+    job.retries = 1;
+    runJob(job);
+    EXPECT_EQ(job.savedCount, 2u);
+    const std::string part = dir.file(".a.bin.marlowick-part");
+    if (resume) {
+      EXPECT_EQ(readFile(part), kData.substr(0, 1000));
+    } else {
+      EXPECT_EQ(platform::pathKind(part), platform::PathKind::missing);
+    }
+  }
+}
+
+TEST(DownloaderRetryTest, NamesListedTwiceOrShapedLikeAPartFile) {
+  FakeFtpServer server;
+  server.setListing("", fileLine("a.bin", 4) + fileLine("a.bin", 4) + fileLine("a.bin", 4) +
+                            fileLine(".a.bin.marlowick-part", 4));
+  server.setFile("a.bin", "data");
+  server.setFile(".a.bin.marlowick-part", "evil");
+  TempDir dir;
+  Downloader job = quickJob(server.port(), dir.path());
+  job.connections = 2;
+  const JobRun run = runJob(job);
+  EXPECT_EQ(job.savedCount, 1u);
+  EXPECT_EQ(server.commandCount("RETR a.bin"), 1u);
+  EXPECT_EQ(server.commandCount("RETR .a.bin.marlowick-part"), 0u);
+  EXPECT_EQ(readFile(dir.file("a.bin")), "data");
+  EXPECT_NE(run.log.find(errorLine("Unsafe remote name, not downloaded: .a.bin.marlowick-part")),
+            std::string::npos);
+}
+
+}  // namespace
