@@ -12,8 +12,9 @@
 # Environment: MARLOWICK (default build/release/bin/marlowick), HARNESS (default: the shared
 # harness beside the repository), RESULTS (default $TMPDIR/marlowick-bench/<UTC>), DATA_DIR
 # (keep the generated trees there between runs), RUNS_SMALL / RUNS_BIG (rounds, harness
-# defaults 7 and 5), FTP_TLS=1 (everything over TLS, see the harness). Each profile is one harness run: the ratios in its summary compare peers
-# timed in the same interleaved rounds. Needs root (vsftpd) and
+# defaults 7 and 5), FTP_TLS=1 (everything over TLS, see the harness). Each profile is one
+# harness run: the ratios in its summary compare peers timed in the same interleaved rounds.
+# Needs root (vsftpd) and
 #   apt-get install -y lftp wget ncftp curl vsftpd python3-pyftpdlib
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
