@@ -17,6 +17,7 @@ namespace {
 using marlowick::Downloader;
 using marlowick_test::errorLine;
 using marlowick_test::fileLine;
+using marlowick_test::folderLine;
 using marlowick_test::jobFor;
 using marlowick_test::JobRun;
 using marlowick_test::runJob;
@@ -175,6 +176,27 @@ TEST(DownloaderRetryTest, AFailedTransferKeepsItsPartFileOnlyForAResume) {
       EXPECT_EQ(platform::pathKind(part), platform::PathKind::missing);
     }
   }
+}
+
+TEST(DownloaderRetryTest, AListingLostEachTimeIsTriedAgainThenLeftAndTheJobGoesOn) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("sub") + fileLine("top.bin", 4));
+  FakeTransfer dropped;
+  dropped.dropControlAtStart = true;
+  server.setListing("sub", dropped);
+  server.setFile("top.bin", "data");
+  TempDir dir;
+  Downloader job = quickJob(server.port(), dir.path());
+  job.recurse = true;
+  job.retries = 2;
+  const JobRun run = runJob(job);
+  EXPECT_EQ(server.commandCount("LIST sub"), 3u);
+  EXPECT_NE(run.log.find(" Retrying the listing of sub in 0.02 s (2/2): connection lost"),
+            std::string::npos)
+      << run.log;
+  // The session the last try lost is opened again for the file.
+  EXPECT_EQ(job.savedCount, 1u);
+  EXPECT_EQ(readFile(dir.file("top.bin")), "data");
 }
 
 TEST(DownloaderRetryTest, NamesListedTwiceOrShapedLikeAPartFile) {
