@@ -133,9 +133,13 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     Outcome outcome = keepAsIs ? Outcome::success() : reopen(ftp, say, failure);
     const bool sessionOpen = outcome.ok();
     if (sessionOpen) {
-      if (ftp.getFrom(part.path(), record.name, settings_.transferMode, offset)) break;
-      outcome = ftp.lastOutcome();
-      failure = settings_.failureText(ftp);
+      if (ftp.getFrom(part.path(), record.name, settings_.transferMode, offset)) {
+        outcome = shortfall(record, part.size(), failure);
+        if (outcome.ok()) break;
+      } else {
+        outcome = ftp.lastOutcome();
+        failure = settings_.failureText(ftp);
+      }
     }
     if (!outcome.transient() || !budget.take()) {
       if (!sessionOpen) {
@@ -152,16 +156,19 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     budget.pause();
     offset = image ? part.size() : 0;
   }
-  // A server may end a transfer early and still call it complete; in image mode the bytes
-  // must add up to the listed size (text mode changes line ends, so its size differs).
-  if (image && record.size != kUnknownSize) {
-    const std::uint64_t received = part.size();
-    if (received < record.size) {
-      failure = fmt::format("received {} of {} bytes", received, record.size);
-      return Fetched::failed;
-    }
-  }
   return part.commit(failure) ? Fetched::saved : Fetched::failed;
+}
+
+Outcome FileFetcher::shortfall(const FtpFileInfo& record, std::uint64_t received,
+                               std::string& failure) const {
+  // A server may end a transfer early and still call it complete; in image mode the bytes
+  // must add up to the listed size (text mode changes line ends, so its size differs). The
+  // data connection was cut short: another try may well mend it.
+  if (settings_.transferMode != 'I' || record.size == kUnknownSize || received >= record.size) {
+    return Outcome::success();
+  }
+  failure = fmt::format("received {} of {} bytes", received, record.size);
+  return Outcome::lost(failure);
 }
 
 Outcome FileFetcher::reopen(FtpLib& ftp, const Say& say, std::string& failure) {

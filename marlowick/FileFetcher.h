@@ -58,6 +58,10 @@ class FileFetcher {
   Fetched fetch(kestrelkit::net::ftp::FtpLib& ftp, const kestrelkit::net::ftp::FtpFileInfo& record,
                 const std::string& localPath, const std::string& display, const Say& say,
                 std::string& failure);
+  /// A lost connection when a binary copy is shorter than listed ("received N of M bytes" in
+  /// `failure`), else done.
+  platform::Outcome shortfall(const kestrelkit::net::ftp::FtpFileInfo& record,
+                              std::uint64_t received, std::string& failure) const;
   /// Opens a new session on a lost connection; false with the reason in `failure`.
   platform::Outcome reopen(kestrelkit::net::ftp::FtpLib& ftp, const Say& say,
                            std::string& failure);

@@ -87,6 +87,13 @@ TEST(DownloaderRetryTest, EachFailureKindIsTriedAgainOrNot) {
          s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."), whole()});
        },
        3, 2, "REST 1000", " Retrying a.bin in 0.01 s (1/3): 426 Connection closed."},
+      {"called complete yet shorter than listed",
+       [](FakeFtpServer& s, Downloader&) {
+         FakeTransfer cut = whole();
+         cut.dropAfter = 3000;
+         s.setFileTries("a.bin", {cut, whole()});
+       },
+       3, 2, "REST 3000", " Retrying a.bin in 0.01 s (1/3): received 3000 of 5000 bytes"},
       {"try again later, twice",
        [](FakeFtpServer& s, Downloader&) {
          FakeTransfer busy;
