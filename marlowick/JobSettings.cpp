@@ -41,6 +41,8 @@ std::string JobSettings::failureText(FtpLib& ftp) const {
 
 void JobSettings::prepare(FtpLib& ftp) const {
   ftp.setTimeout(std::chrono::seconds(timeout));
+  // Only a listing that will be asked for again may be doubted.
+  ftp.setListingEndsChecked(retries > 0);
   if (secure == kestrelkit::net::ftp::FtpSecurity::none) return;
   kestrelkit::net::ftp::TlsSettings settings;
   settings.verify = verify;

@@ -139,6 +139,10 @@ class FtpLib {
   void setTimeout(std::chrono::milliseconds limit);
   /// True while the control connection is open.
   bool connected();
+  /// With `on`, a listing whose last line lacks its line end fails as cut short ("listing cut
+  /// short", a lost connection), unless the listing of the same path before it ended so too:
+  /// for a caller that lists again after such failures.
+  void setListingEndsChecked(bool on) { checkListingEnds_ = on; }
   /// From the next `connect` on: TLS on the control connection, checked as `settings` say (its
   /// `host` is taken from `connect`), and from the login on every data connection too ("PBSZ
   /// 0", "PROT P"). A server that refuses TLS fails `connect`, so nothing, the password least of
@@ -205,6 +209,9 @@ class FtpLib {
   char type_ = 0;
   /// The offset the next transfer starts at ("REST"); 0 for the beginning.
   std::uint64_t restart_ = 0;
+  bool checkListingEnds_ = false;
+  /// The path of the last listing, when it ended inside a line.
+  std::optional<std::string> unterminated_;
   /// The data buffer of transfers, made at the first and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;
 };

@@ -45,6 +45,9 @@ class LineSplitter {
     if (!line_.empty()) emit(take);
   }
 
+  /// True when the data so far ends inside a line.
+  bool midLine() const { return !line_.empty(); }
+
  private:
   template <typename Take>
   void emit(Take& take) {
@@ -131,7 +134,15 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
   // The path is always passed: the empty path gives "LIST " and the server's current folder.
   platform::Outcome outcome = receive("LIST " + path, 'A', parse, started);
   // A listing cut short would make its folder look smaller than it is: it counts as failed.
+  // A data connection closed early in order, with a "226" all the same, shows only in a last
+  // line without its line end; a server that always ends its listings so shows it twice in a
+  // row, and is believed then.
+  if (outcome.ok() && lines.midLine() && checkListingEnds_ && unterminated_ != path) {
+    unterminated_ = path;
+    return finish(platform::Outcome::lost("listing cut short"));
+  }
   if (outcome.ok()) lines.end(toRecord);
+  unterminated_.reset();
   return finish(std::move(outcome));
 }
 

@@ -429,6 +429,28 @@ TEST_F(FtpLibTest, ListingCutShortFails) {
   }
 }
 
+TEST_F(FtpLibTest, AListingEndingInsideALineIsDoubtedOnceWhenAskedTo) {
+  // Closed in order mid-line with "226": only the missing line end tells.
+  server.setListing("pub", kReadme + "\r\n" + kEtc.substr(0, 20));
+  server.setListing("etc", kEtc + "\r\n");
+  FtpLib connection;
+  logIn(connection);
+  std::vector<FtpFileInfo> records;
+  ASSERT_TRUE(connection.list("pub", records)) << "not asked to: taken as it is";
+  EXPECT_EQ(records.size(), 1u);
+  connection.setListingEndsChecked(true);
+  // Path listed: whether it is taken (a second time in a row, the server's way of ending).
+  const std::pair<const char*, bool> steps[] = {
+      {"pub", false}, {"pub", true}, {"etc", true}, {"pub", false}, {"pub", true}};
+  for (const auto& [path, taken] : steps) {
+    EXPECT_EQ(connection.list(path, records), taken) << path;
+    if (!taken) {
+      EXPECT_EQ(connection.lastOutcome().reason, "listing cut short");
+      EXPECT_TRUE(connection.lastOutcome().transient());
+    }
+  }
+}
+
 TEST_F(FtpLibTest, OverlongLinesArriveInPiecesWithinTheBuffer) {
   // 8,192 bytes without a line end, then a pause: the read that ends exactly there is what
   // makes ftplib's own text reader write past its caller's buffer.
