@@ -101,6 +101,39 @@ TEST(ConnectionsArgument, TimeoutRowOnlyWhenNotTheDefault) {
   EXPECT_NE(marlowick::config().helpText().find("--timeout=SECONDS"), std::string::npos);
 }
 
+TEST(ConnectionsArgument, RetriesAndResume) {
+  struct Case {
+    Tokens tokens;
+    bool accepted;
+    int retries;
+    bool resume;
+    const char* console;
+    const char* rows;  // of the settings table, in order; "" for none
+  };
+  const Case cases[] = {
+      {{}, true, 3, false, "", ""},
+      {{"--retries=0", "--resume=true"}, true, 0, true, "",
+       " retries     : 0\n resume      : true\n"},
+      {{"--retries=1000"}, true, 1000, false, "", " retries     : 1000\n"},
+      {{"--retries=1001"}, false, 3, false, "Invalid retries value: 1001\n", ""},
+      {{"--retries=-1"}, false, 3, false, "Invalid retries value: -1\n", ""},
+      {{"--resume=maybe"}, false, 3, false,
+       "Invalid resume value: maybe\nValid value is true or false\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tokens.empty() ? "" : c.tokens[0]);
+    Applied r = apply(c.tokens);
+    EXPECT_EQ(r.accepted, c.accepted);
+    EXPECT_EQ(r.job.retries, c.retries);
+    EXPECT_EQ(r.job.resume, c.resume);
+    EXPECT_EQ(r.console, c.console);
+    const std::string table = marlowick::settingsTable(r.job);
+    // The last rows here: the table's closing blank line follows.
+    const std::size_t from = table.find(" retries");
+    EXPECT_EQ(from == std::string::npos ? "" : table.substr(from, table.size() - from - 1), c.rows);
+  }
+}
+
 TEST(ConnectionsArgument, ListedInTheHelpText) {
   const std::string help = marlowick::config().helpText();
   const std::size_t image = help.find("--image=");
