@@ -145,43 +145,27 @@ TEST(DownloaderRetryTest, EachFailureKindIsTriedAgainOrNot) {
   }
 }
 
-TEST(DownloaderRetryTest, APartFileOfAnEarlierRunIsContinuedOnlyWhenAsked) {
+TEST(DownloaderRetryTest, APartFileIsKeptAndContinuedByTheNextRunOnlyWithResume) {
   for (bool resume : {true, false}) {
     SCOPED_TRACE(resume);
     ThreeFiles served;
+    // The first run runs out of tries with 1,000 bytes; the next one gets the rest.
+    const FakeTransfer cut = cutAt(1000, "426 Connection closed.");
+    served.server.setFileTries("a.bin", {cut, cut, whole()});
     TempDir dir;
-    // Left by a run killed mid-transfer; the final copy must be the server's either way.
-    writeFile(dir.file(".a.bin.marlowick-part"), kData.substr(0, 1200));
-    Downloader job = quickJob(served.server.port(), dir.path());
-    job.resume = resume;
-    runJob(job);
-    EXPECT_EQ(job.savedCount, 3u);
-    EXPECT_EQ(readFile(dir.file("a.bin")), kData);
-    EXPECT_EQ(served.server.commandsWithVerb("REST").size(), resume ? 1u : 0u);
-    if (resume) {
-      EXPECT_EQ(served.server.commandsWithVerb("REST")[0], "REST 1200");
-    }
-    EXPECT_EQ(platform::pathKind(dir.file(".a.bin.marlowick-part")), platform::PathKind::missing);
-  }
-}
-
-TEST(DownloaderRetryTest, AFailedTransferKeepsItsPartFileOnlyForAResume) {
-  for (bool resume : {true, false}) {
-    SCOPED_TRACE(resume);
-    ThreeFiles served;
-    served.server.setFileTries("a.bin", {cutAt(1000, "426 Connection closed.")});
-    TempDir dir;
-    Downloader job = quickJob(served.server.port(), dir.path());
-    job.resume = resume;
-    job.retries = 1;
-    runJob(job);
-    EXPECT_EQ(job.savedCount, 2u);
     const std::string part = dir.file(".a.bin.marlowick-part");
-    if (resume) {
-      EXPECT_EQ(readFile(part), kData.substr(0, 1000));
-    } else {
-      EXPECT_EQ(platform::pathKind(part), platform::PathKind::missing);
+    for (int run = 1; run <= 2; ++run) {
+      Downloader job = quickJob(served.server.port(), dir.path());
+      job.resume = resume;
+      job.retries = 1;
+      runJob(job);
+      EXPECT_EQ(job.savedCount, run == 1 ? 2u : 3u);
     }
+    EXPECT_EQ(readFile(dir.file("a.bin")), kData);
+    EXPECT_EQ(platform::pathKind(part), platform::PathKind::missing);
+    // The retry within the first run, then the next run's continuation.
+    const std::vector<std::string> restarts(resume ? 2 : 1, "REST 1000");
+    EXPECT_EQ(served.server.commandsWithVerb("REST"), restarts);
   }
 }
 
