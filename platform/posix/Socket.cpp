@@ -168,6 +168,14 @@ Outcome Socket::readSome(char* buffer, std::size_t capacity, std::size_t& got,
   if (!isOpen()) return Outcome::lost("not connected");
   const int fd = static_cast<int>(handle_);
   for (;;) {
+    // Tried before waiting: while data flows, a wait first is one more system call per read.
+    const ssize_t count = ::recv(fd, buffer, capacity, 0);
+    if (count >= 0) {
+      got = static_cast<std::size_t>(count);
+      return Outcome::success();
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return lostWithSystemReason(errno);
     switch (waitFor(fd, POLLIN, deadline)) {
       case Wait::timedOut:
         return Outcome::timeout("no data");
@@ -176,14 +184,6 @@ Outcome Socket::readSome(char* buffer, std::size_t capacity, std::size_t& got,
       case Wait::ready:
         break;
     }
-    const ssize_t count = ::recv(fd, buffer, capacity, 0);
-    if (count >= 0) {
-      got = static_cast<std::size_t>(count);
-      return Outcome::success();
-    }
-    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return lostWithSystemReason(errno);
-    }
   }
 }
 
@@ -191,6 +191,15 @@ Outcome Socket::writeAll(const char* data, std::size_t length, const Deadline& d
   if (!isOpen()) return Outcome::lost("not connected");
   const int fd = static_cast<int>(handle_);
   while (length > 0) {
+    // Tried before waiting, as a read is.
+    const ssize_t written = ::send(fd, data, length, MSG_NOSIGNAL);
+    if (written >= 0) {
+      data += written;
+      length -= static_cast<std::size_t>(written);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return lostWithSystemReason(errno);
     switch (waitFor(fd, POLLOUT, deadline)) {
       case Wait::timedOut:
         return Outcome::timeout("send timed out");
@@ -199,13 +208,6 @@ Outcome Socket::writeAll(const char* data, std::size_t length, const Deadline& d
       case Wait::ready:
         break;
     }
-    const ssize_t written = ::send(fd, data, length, MSG_NOSIGNAL);
-    if (written < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      return lostWithSystemReason(errno);
-    }
-    data += written;
-    length -= static_cast<std::size_t>(written);
   }
   return Outcome::success();
 }

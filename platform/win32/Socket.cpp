@@ -216,6 +216,14 @@ Outcome Socket::readSome(char* buffer, std::size_t capacity, std::size_t& got,
   if (!isOpen()) return Outcome::lost("not connected");
   const SOCKET handle = systemHandle(handle_);
   for (;;) {
+    // Tried before waiting: while data flows, a wait first is one more system call per read.
+    const int count = ::recv(handle, buffer, chunk(capacity), 0);
+    if (count != SOCKET_ERROR) {
+      got = static_cast<std::size_t>(count);
+      return Outcome::success();
+    }
+    const int error = ::WSAGetLastError();
+    if (!wouldBlock(error)) return Outcome::lost(socketErrorText(error));
     switch (waitFor(handle, POLLRDNORM, deadline)) {
       case Wait::timedOut:
         return Outcome::timeout("no data");
@@ -224,13 +232,6 @@ Outcome Socket::readSome(char* buffer, std::size_t capacity, std::size_t& got,
       case Wait::ready:
         break;
     }
-    const int count = ::recv(handle, buffer, chunk(capacity), 0);
-    if (count != SOCKET_ERROR) {
-      got = static_cast<std::size_t>(count);
-      return Outcome::success();
-    }
-    const int error = ::WSAGetLastError();
-    if (!wouldBlock(error)) return Outcome::lost(socketErrorText(error));
   }
 }
 
@@ -238,6 +239,15 @@ Outcome Socket::writeAll(const char* data, std::size_t length, const Deadline& d
   if (!isOpen()) return Outcome::lost("not connected");
   const SOCKET handle = systemHandle(handle_);
   while (length > 0) {
+    // Tried before waiting, as a read is.
+    const int written = ::send(handle, data, chunk(length), 0);
+    if (written != SOCKET_ERROR) {
+      data += written;
+      length -= static_cast<std::size_t>(written);
+      continue;
+    }
+    const int error = ::WSAGetLastError();
+    if (!wouldBlock(error)) return Outcome::lost(socketErrorText(error));
     switch (waitFor(handle, POLLWRNORM, deadline)) {
       case Wait::timedOut:
         return Outcome::timeout("send timed out");
@@ -246,14 +256,6 @@ Outcome Socket::writeAll(const char* data, std::size_t length, const Deadline& d
       case Wait::ready:
         break;
     }
-    const int written = ::send(handle, data, chunk(length), 0);
-    if (written == SOCKET_ERROR) {
-      const int error = ::WSAGetLastError();
-      if (wouldBlock(error)) continue;
-      return Outcome::lost(socketErrorText(error));
-    }
-    data += written;
-    length -= static_cast<std::size_t>(written);
   }
   return Outcome::success();
 }

@@ -17,6 +17,10 @@
 namespace kestrelkit::net::ftp {
 namespace {
 
+/// How much a TLS stream asks of the network at once: several records a read while a big file
+/// flows.
+constexpr std::size_t kReadAhead = 256 * 1024;
+
 using platform::Deadline;
 using platform::Outcome;
 using platform::OutcomeKind;
@@ -170,6 +174,8 @@ class TlsStream final : public ByteStream {
   /// What a failed call into OpenSSL means: the stream's own failure, its end, or OpenSSL's
   /// reason prefixed with `what`.
   Outcome failure(std::string_view what);
+  /// After a read that gave `got` bytes: adds what more is there without waiting for it.
+  void takeWaiting(char* buffer, std::size_t capacity, std::size_t& got);
 
   std::unique_ptr<ByteStream> plain_;
   Transport transport_;
@@ -240,7 +246,10 @@ Outcome TlsStream::readSome(char* buffer, std::size_t capacity, std::size_t& got
   if (!broken_.ok()) return broken_;
   if (capacity == 0) return Outcome::success();
   begin(deadline);
-  if (SSL_read_ex(ssl_.get(), buffer, capacity, &got) == 1) return Outcome::success();
+  if (SSL_read_ex(ssl_.get(), buffer, capacity, &got) == 1) {
+    takeWaiting(buffer, capacity, got);
+    return Outcome::success();
+  }
   got = 0;
   const int error = SSL_get_error(ssl_.get(), 0);
   // Only the peer's close_notify is an orderly end.
@@ -248,6 +257,25 @@ Outcome TlsStream::readSome(char* buffer, std::size_t capacity, std::size_t& got
   Outcome failed = failure("TLS read failed");
   if (error != SSL_ERROR_WANT_READ) broken_ = failed;
   return failed;
+}
+
+void TlsStream::takeWaiting(char* buffer, std::size_t capacity, std::size_t& got) {
+  // A read gives one record at most (16 KiB): the records already here go along, so that the
+  // caller writes a few big pieces rather than many small ones. None of these reads may wait.
+  while (got < capacity && SSL_has_pending(ssl_.get()) == 1) {
+    begin(Deadline::after(std::chrono::milliseconds(0)));
+    std::size_t more = 0;
+    if (SSL_read_ex(ssl_.get(), buffer + got, capacity - got, &more) != 1) {
+      const int error = SSL_get_error(ssl_.get(), 0);
+      // The end or a failure is the next call's to tell, after the data before it.
+      if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_ZERO_RETURN) {
+        broken_ = failure("TLS read failed");
+      }
+      ERR_clear_error();
+      return;
+    }
+    got += more;
+  }
 }
 
 Outcome TlsStream::writeAll(const char* data, std::size_t length, const Deadline& deadline) {
@@ -343,6 +371,7 @@ std::unique_ptr<TlsSession> TlsSession::create(const TlsSettings& settings, std:
   }
   // Whole records from the network at once where they are there: fewer reads.
   SSL_CTX_set_read_ahead(context.get(), 1);
+  SSL_CTX_set_default_read_buffer_len(context.get(), kReadAhead);
   // A TLS 1.3 ticket comes after the handshake; the callback sees it whenever it comes.
   SSL_CTX_set_session_cache_mode(context.get(),
                                  SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
