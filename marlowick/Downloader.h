@@ -13,10 +13,6 @@
 #include "marlowick/JobSettings.h"
 #include "marlowick/LocalName.h"
 
-namespace kestrelkit::net::ftp {
-class FtpLib;
-}
-
 namespace marlowick {
 
 /// One download job: its settings (set by the owner directly) and its state, carried out by

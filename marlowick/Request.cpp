@@ -139,6 +139,20 @@ bool applyCount(const util::Arguments& arguments, const char* name, std::int64_t
   });
 }
 
+/// A whole number from `lowest` to `highest`; anything else is "Invalid {name} value: ...".
+template <typename Number>
+bool applyRange(const util::Arguments& arguments, const char* name, std::int64_t lowest,
+                std::int64_t highest, Number& target) {
+  return eachValue(arguments, name, [&](const std::string& value) {
+    std::int64_t number = 0;
+    if (parseWholeNumber(value, number) && number >= lowest && number <= highest) {
+      target = static_cast<Number>(number);
+      return true;
+    }
+    return printAndLog(fmt::format("Invalid {} value: {}", name, value), false);
+  });
+}
+
 void applyPatterns(const util::Arguments& arguments, const char* name, std::string& target) {
   if (!arguments.isPresent(name)) return;
   const auto& values = arguments.values(name);
@@ -252,30 +266,10 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
     if (!parseBoolean(value, image)) return printAndLog("Invalid image value: " + value, false);
     return image ? job.setImage() : job.setAscii();
   });
-  ok = ok && eachValue(arguments, "connections", [&](const std::string& value) {
-    std::int64_t count = 0;
-    if (parseWholeNumber(value, count) && count >= 1 && count <= Downloader::kMostConnections) {
-      job.connections = static_cast<int>(count);
-      return true;
-    }
-    return printAndLog("Invalid connections value: " + value, false);
-  });
-  ok = ok && eachValue(arguments, "timeout", [&](const std::string& value) {
-    std::int64_t seconds = 0;
-    if (parseWholeNumber(value, seconds) && seconds >= 0 && seconds <= kLongestTimeout) {
-      job.timeout = seconds;
-      return true;
-    }
-    return printAndLog("Invalid timeout value: " + value, false);
-  });
-  ok = ok && eachValue(arguments, "retries", [&](const std::string& value) {
-    std::int64_t count = 0;
-    if (parseWholeNumber(value, count) && count >= 0 && count <= Downloader::kMostRetries) {
-      job.retries = static_cast<int>(count);
-      return true;
-    }
-    return printAndLog("Invalid retries value: " + value, false);
-  });
+  ok = ok &&
+       applyRange(arguments, "connections", 1, Downloader::kMostConnections, job.connections);
+  ok = ok && applyRange(arguments, "timeout", 0, kLongestTimeout, job.timeout);
+  ok = ok && applyRange(arguments, "retries", 0, Downloader::kMostRetries, job.retries);
   ok = ok && applyBoolean(arguments, "resume", job.resume, "Invalid resume value: ", "Valid");
   ok = ok && eachValue(arguments, "secure", [&](const std::string& value) {
     bool on = false;
