@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace marlowick {
 
@@ -20,11 +21,15 @@ LocalNames& LocalNames::operator=(const LocalNames& other) {
 
 bool LocalNames::claim(const std::string& localPath, const std::string& remoteName) {
   std::lock_guard<std::mutex> guard(mutex_);
-  auto [owner, claimed] = owners_.try_emplace(localPath, remoteName);
+  auto [owner, claimed] = owners_.try_emplace(platform::sameFileKey(localPath), remoteName);
   return claimed || owner->second == remoteName;
 }
 
 std::string localPathObstacle(const std::string& localPath) {
+  const std::size_t separator = localPath.rfind(platform::kPathSeparator);
+  std::string problem = platform::nameProblem(
+      separator == std::string::npos ? localPath : localPath.substr(separator + 1));
+  if (!problem.empty()) return problem;
   if (platform::pathKind(localPath) == platform::PathKind::folder)
     return platform::errorText(EISDIR);
   return {};

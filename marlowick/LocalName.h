@@ -15,7 +15,8 @@ class LocalNames {
   LocalNames(const LocalNames& other);
   LocalNames& operator=(const LocalNames& other);
 
-  /// Claims `localPath` for `remoteName`. False when another remote name claimed it first.
+  /// Claims `localPath` for `remoteName`. False when another remote name claimed it, or a path
+  /// the file system takes for the same file (on Windows one differing in letter case), first.
   bool claim(const std::string& localPath, const std::string& remoteName);
 
  private:
@@ -24,7 +25,8 @@ class LocalNames {
 };
 
 /// The reason, in the system's words, why no file can be saved at `localPath` whatever the server
-/// sends: a folder stands there. Empty when nothing stands in the way.
+/// sends: the local file system cannot hold its name, or a folder stands there. Empty when
+/// nothing stands in the way.
 std::string localPathObstacle(const std::string& localPath);
 
 }  // namespace marlowick

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -22,6 +23,17 @@ std::optional<std::uint64_t> fileSize(const std::string& path);
 
 /// Deletes a file. Returns false and sets `error` on failure.
 bool deleteFile(const std::string& path, std::string* error = nullptr);
+
+/// Why the local file system cannot hold a file or folder called `name` (one level of a path,
+/// UTF-8), in the system's words; empty when it can. On Windows a colon would name a hidden
+/// stream of another file, and a device name (CON, NUL, COM1, ...) the device, so both are
+/// refused with the characters the system refuses; elsewhere every name is fine.
+std::string nameProblem(std::string_view name);
+
+/// A key equal for two local paths that the file system takes for one file, as far as their
+/// texts tell: the path itself where names keep their letter case; on Windows the path in one
+/// letter case and without the trailing dots and blanks the system drops from each level.
+std::string sameFileKey(std::string_view path);
 
 /// Makes one folder whose parent exists. On failure returns false and sets `error` to the
 /// system's message for the failure.

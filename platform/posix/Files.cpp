@@ -182,6 +182,10 @@ bool OutputFile::close(std::string* error) {
   return false;
 }
 
+std::string nameProblem(std::string_view) { return {}; }
+
+std::string sameFileKey(std::string_view path) { return std::string(path); }
+
 std::string errorText(int error) {
   char buffer[256] = {};
   // The GNU variant may return a static text instead of filling the buffer.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -39,6 +40,25 @@ std::size_t firstMakeable(const std::string& path) {
   return 0;
 }
 
+// The last level of `path`: what follows its last separator.
+std::string_view lastLevel(std::string_view path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+// The names Windows keeps for its devices, whatever follows a dot ("nul.txt" is NUL as well).
+bool isDeviceName(std::string_view name) {
+  std::string base(name.substr(0, name.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 struct HandleCloser {
   void operator()(HANDLE handle) const { ::CloseHandle(handle); }
 };
@@ -69,7 +89,48 @@ bool deleteFile(const std::string& path, std::string* error) {
   return false;
 }
 
+std::string nameProblem(std::string_view name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
+      return win32::systemMessage(ERROR_INVALID_NAME);
+    }
+  }
+  return isDeviceName(name) ? win32::systemMessage(ERROR_INVALID_NAME) : std::string();
+}
+
+std::string sameFileKey(std::string_view path) {
+  const std::wstring wide = win32::widen(path);
+  std::wstring key;
+  key.reserve(wide.size());
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(wide.find_first_of(L"\\/", start), wide.size());
+    std::wstring_view level(wide.data() + start, end - start);
+    if (level != L"." && level != L"..") {
+      while (!level.empty() && (level.back() == L'.' || level.back() == L' ')) {
+        level.remove_suffix(1);
+      }
+    }
+    key.append(level);
+    if (end == wide.size()) break;
+    key.push_back(L'\\');
+    start = end + 1;
+  }
+  // NTFS compares names by their upper case, one character for one.
+  std::wstring upper(key.size(), L'\0');
+  if (!key.empty() &&
+      ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, key.data(),
+                      static_cast<int>(key.size()), upper.data(), static_cast<int>(upper.size()),
+                      nullptr, nullptr, 0) == 0) {
+    upper = key;
+  }
+  return win32::narrow(upper);
+}
+
 bool makeFolder(const std::string& path, std::string* error) {
+  if (std::string problem = nameProblem(lastLevel(path)); !problem.empty()) {
+    setError(error, problem);
+    return false;
+  }
   if (::CreateDirectoryW(win32::widen(path).c_str(), nullptr)) return true;
   setError(error, lastSystemMessage());
   return false;

@@ -118,3 +118,27 @@ TEST(FilesWin32, OutputFileWritesBytesUnchanged) {
 }
 
 }  // namespace
+
+// A colon would write a hidden stream of another file and a device name the device: refused,
+// so that such a file fails instead of being counted as saved where nobody finds it.
+TEST(FilesWin32, NamesTheFileSystemCannotHoldAreRefused) {
+  for (const char* name : {"at 12:00.log", "a<b", "a>b", "a\"b", "a|b", "what?", "*.txt", "tab\t",
+                           "CON", "nul.txt", "Com1", "lpt9.log", "aux "}) {
+    EXPECT_FALSE(platform::nameProblem(name).empty()) << name;
+  }
+  for (const char* name : {"a.txt", "CONSOLE", "com0", "nullify.txt", "caf\xC3\xA9", ".hidden"}) {
+    EXPECT_TRUE(platform::nameProblem(name).empty()) << name;
+  }
+  TempDir dir;
+  std::string error;
+  EXPECT_FALSE(platform::makeFolder(dir.file("at 12:00"), &error));
+  EXPECT_EQ(error, platform::nameProblem(":"));
+}
+
+TEST(FilesWin32, PathsOfOneFileShareAKey) {
+  EXPECT_EQ(platform::sameFileKey("C:\\dl\\README.txt"), platform::sameFileKey("c:/DL/readme.TXT"));
+  EXPECT_EQ(platform::sameFileKey("C:\\dl\\x. .\\caf\xC3\xA9"),
+            platform::sameFileKey("C:\\dl\\x\\CAF\xC3\x89"));
+  EXPECT_NE(platform::sameFileKey("C:\\dl\\a.txt"), platform::sameFileKey("C:\\dl\\a.txt.txt"));
+  EXPECT_NE(platform::sameFileKey("C:\\dl\\..\\a"), platform::sameFileKey("C:\\dl\\a"));
+}

@@ -232,7 +232,24 @@ else
   check "untrusted: nothing downloaded" test -z "$(ls -A "$work/dl6")"
 fi
 
-# 5. On a terminal, which Wine turns into a real console: UTF-16 console reads and writes, the
+# 5. Names a Unix server holds apart that Windows cannot: two differing only in letter case
+# end in one local file, and a colon would name a hidden stream. The first of the pair is saved,
+# the second and the colon fail with their reasons and are not counted.
+odd=$work/odd
+mkdir -p "$odd" "$work/dl7"
+printf 'upper\n' >"$odd/Same.txt"
+printf 'lower\n' >"$odd/same.txt"
+printf 'noon\n' >"$odd/at 12:00.log"
+start_server odd /usr/bin/python3 "$here/../support/pyftpd.py" "$odd" --user user --password secret
+dl7=$(winpath "$work/dl7")
+run odd --host=127.0.0.1 --port="$served_port" --username=user --password=secret "--local=$dl7"
+check "odd: one of the pair saved" has_line "$work/odd.out" " 1 files saved to $dl7\\"
+check "odd: the other one fails" grep -qE '^Download (S|s)ame\.txt failed: another remote name of this job has the same local name'$'\r$' "$work/odd.out"
+check "odd: the colon fails" grep -qF 'Download at 12:00.log failed: ' "$work/odd.out"
+saved=$(ls "$work/dl7")
+check "odd: the saved file holds its own bytes, not the other's" cmp -s "$odd/$saved" "$work/dl7/$saved"
+
+# 6. On a terminal, which Wine turns into a real console: UTF-16 console reads and writes, the
 # console title, and Ctrl+C, which writes the missing shortcut files and leaves the program
 # running. tmux plays the terminal; every wait is bounded.
 if command -v tmux >/dev/null; then
@@ -281,7 +298,7 @@ if command -v tmux >/dev/null; then
 fi
 
 if ((failures)); then
-  for name in recursive response typed tls13 tls12 untrusted terminal; do
+  for name in recursive response typed tls13 tls12 untrusted odd terminal; do
     echo "--- $name.out" >&2
     cat -A "$work/$name.out" >&2 || true
   done
