@@ -48,8 +48,7 @@ bool PartFile::create(std::string& failure) {
     switch (platform::createNewFile(partPath_, &failure)) {
       case platform::NewFile::created:
       case platform::NewFile::exists:
-        pending_ = true;
-        return true;
+        return hold(failure);
       case platform::NewFile::failed:
         break;
     }
@@ -64,6 +63,20 @@ bool PartFile::create(std::string& failure) {
       return false;
     }
   }
+}
+
+bool PartFile::hold(std::string& failure) {
+  switch (lock_.take(partPath_, &failure)) {
+    case platform::LockTaken::taken:
+      pending_ = true;
+      return true;
+    case platform::LockTaken::busy:
+      failure = "another process is fetching it into the same folder";
+      return false;
+    case platform::LockTaken::failed:
+      break;
+  }
+  return false;
 }
 
 std::uint64_t PartFile::size() const { return platform::fileSize(partPath_).value_or(0); }

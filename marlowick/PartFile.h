@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Files.h"
+
 namespace marlowick {
 
 /// The one temporary file beside a download's final path that receives the data, so that a
@@ -22,9 +24,12 @@ class PartFile {
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
 
-  /// Makes sure the part file exists, keeping what an earlier run left in it. When the folder,
-  /// made or found earlier in the process, has gone meanwhile, it is made again, once. False
-  /// with the system's reason in `failure` when no part file can be made in the folder.
+  /// Makes sure the part file exists, keeping what an earlier run left in it, and holds it until
+  /// the object goes away. When the folder, made or found earlier in the process, has gone
+  /// meanwhile, it is made again, once. False with the reason in `failure` when no part file
+  /// can be made in the folder, or when another process holds it: a run fetching the same file
+  /// into the same folder (a scheduled run overlapping the one before), whose part file is then
+  /// neither written nor removed.
   bool create(std::string& failure);
   /// The bytes the part file holds now (0 when it cannot be read).
   std::uint64_t size() const;
@@ -40,6 +45,9 @@ class PartFile {
   std::string finalPath_;
   std::string partPath_;
   bool pending_ = false;
+  platform::FileLock lock_;
+
+  bool hold(std::string& failure);
 };
 
 /// True when the last component of `name` ends in the part files' suffix (letters in either

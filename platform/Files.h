@@ -93,6 +93,28 @@ class OutputFile {
   std::intptr_t handle_ = kClosed;
 };
 
+/// What `FileLock::take` found.
+enum class LockTaken { taken, busy, failed };
+
+/// An exclusive hold on a file, which other holders in this process or any other respect; it
+/// keeps no one from reading or writing the file. Let go when the object goes away.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  /// Takes the hold on the file at `path`, making it when missing, without waiting: `busy` when
+  /// another holder has it, `failed` with the system's message in `error` when the file cannot
+  /// be opened. Where the file system keeps no holds, the file counts as taken.
+  LockTaken take(const std::string& path, std::string* error = nullptr);
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;
+};
+
 /// The system's message for an error number, without a line end.
 std::string errorText(int error);
 

@@ -218,6 +218,11 @@ wineserver_stop() {
 case "$mode" in
   build) build_windows ;;
   test) test_windows ;;
-  all) build_windows && test_windows ;;
+  # Not "build && test": in a function run on the left of && a failing command would not end
+  # the script, and the tests would run the programs of an earlier build.
+  all)
+    build_windows
+    test_windows
+    ;;
   *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
 esac

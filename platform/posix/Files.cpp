@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -24,6 +26,7 @@ struct FileDescriptor {
   ~FileDescriptor() {
     if (fd >= 0) ::close(fd);
   }
+  int release() { return std::exchange(fd, -1); }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
@@ -180,6 +183,33 @@ bool OutputFile::close(std::string* error) {
   if (::close(fd) == 0 || errno == EINTR) return true;
   setError(error, lastErrorText());
   return false;
+}
+
+FileLock::~FileLock() {
+  if (handle_ != kNone) ::close(static_cast<int>(handle_));
+}
+
+LockTaken FileLock::take(const std::string& path, std::string* error) {
+  // The holder before may move the file away just before letting go of it: a hold taken on that
+  // file is worth nothing, so it is taken again on the file now at the path.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (file.fd < 0) {
+      setError(error, lastErrorText());
+      return LockTaken::failed;
+    }
+    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
+      return errno == EWOULDBLOCK ? LockTaken::busy : LockTaken::taken;
+    }
+    struct stat held {}, named {};
+    if (::fstat(file.fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      if (handle_ != kNone) ::close(static_cast<int>(handle_));
+      handle_ = file.release();
+      return LockTaken::taken;
+    }
+  }
+  return LockTaken::busy;
 }
 
 std::string nameProblem(std::string_view) { return {}; }

@@ -89,6 +89,35 @@ bool deleteFile(const std::string& path, std::string* error) {
   return false;
 }
 
+FileLock::~FileLock() {
+  if (handle_ != kNone) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+LockTaken FileLock::take(const std::string& path, std::string* error) {
+  // Shared every way, so that the data can still be written, renamed and removed through other
+  // handles while this one holds.
+  OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    setError(error, lastSystemMessage());
+    return LockTaken::failed;
+  }
+  // Windows' locks keep others from the bytes they cover, so the lock covers one byte far past
+  // any data.
+  OVERLAPPED beyond{};
+  beyond.Offset = 0xFFFFFFFE;
+  beyond.OffsetHigh = 0x7FFFFFFF;
+  if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &beyond)) {
+    return ::GetLastError() == ERROR_LOCK_VIOLATION ? LockTaken::busy : LockTaken::taken;
+  }
+  if (handle_ != kNone) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = reinterpret_cast<std::intptr_t>(file.release());
+  return LockTaken::taken;
+}
+
 std::string nameProblem(std::string_view name) {
   for (char c : name) {
     if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {

@@ -101,4 +101,23 @@ TEST(DownloaderPartFileTest, AMissingFolderFailsTheCreation) {
   EXPECT_EQ(failure, platform::errorText(ENOENT));
 }
 
+// A run fetching the same file into the same folder, as a scheduled run overlapping the one
+// before, neither writes into the first one's part file nor removes it.
+TEST(DownloaderPartFileTest, APartFileInUseIsLeftToItsHolder) {
+  TempDir dir;
+  std::string failure;
+  PartFile first(dir.file("a.txt"));
+  ASSERT_TRUE(first.create(failure)) << failure;
+  writeFile(first.path(), "half");
+  {
+    PartFile second(dir.file("a.txt"));
+    EXPECT_FALSE(second.create(failure));
+    EXPECT_EQ(failure, "another process is fetching it into the same folder");
+  }
+  EXPECT_EQ(readFile(first.path()), "half");
+  ASSERT_TRUE(first.commit(failure)) << failure;
+  PartFile next(dir.file("a.txt"));
+  EXPECT_TRUE(next.create(failure)) << failure;
+}
+
 }  // namespace
