@@ -79,7 +79,9 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   /// Creates the file at `path`, or opens the one there keeping its first `keep` bytes (none by
-  /// default), to write on after them. False with the system's message in `error`.
+  /// default), to write on after them. False with the system's message in `error`, also when a
+  /// symbolic link stands at `path` (on POSIX it is never written through) or a FIFO there has
+  /// no reader.
   bool open(const std::string& path, std::string* error = nullptr, std::uint64_t keep = 0);
   bool isOpen() const { return handle_ != kClosed; }
   /// Writes all of `data`. False with the system's message in `error`.

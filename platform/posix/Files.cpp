@@ -138,12 +138,17 @@ bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t
   // Cut only when it holds more than is kept: ext4 takes the truncation of an existing file
   // for a replacement in progress and writes the new content out to disk when it is closed,
   // which makes every transfer into a freshly made, empty file wait for the disk.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  // A link planted where the file belongs is never written through, and a FIFO without a
+  // reader fails at once rather than holding the transfer.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) {
     setError(error, lastErrorText());
     return false;
   }
   handle_ = fd;
+  if (const int flags = ::fcntl(fd, F_GETFL); flags != -1)
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   struct stat facts {};
   if (::fstat(fd, &facts) == 0 && (!S_ISREG(facts.st_mode) ||
                                    static_cast<std::uint64_t>(facts.st_size) == keep)) {
@@ -193,7 +198,8 @@ LockTaken FileLock::take(const std::string& path, std::string* error) {
   // The holder before may move the file away just before letting go of it: a hold taken on that
   // file is worth nothing, so it is taken again on the file now at the path.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+    FileDescriptor file(
+        ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666));
     if (file.fd < 0) {
       setError(error, lastErrorText());
       return LockTaken::failed;
@@ -201,7 +207,8 @@ LockTaken FileLock::take(const std::string& path, std::string* error) {
     if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
       return errno == EWOULDBLOCK ? LockTaken::busy : LockTaken::taken;
     }
-    struct stat held {}, named {};
+    struct stat held {};
+    struct stat named {};
     if (::fstat(file.fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       if (handle_ != kNone) ::close(static_cast<int>(handle_));

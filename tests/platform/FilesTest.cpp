@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/support/TempDir.h"
@@ -101,6 +102,25 @@ TEST(Files, OutputFileHoldsOnlyWhatWasWritten) {
   EXPECT_FALSE(folder.open(dir.path(), &error));
   EXPECT_EQ(error, platform::errorText(EISDIR));
   EXPECT_FALSE(folder.isOpen());
+}
+
+// A part file's path in a folder others may write to: a link planted there is never written
+// through, and a FIFO there fails at once instead of holding the transfer.
+TEST(Files, OddThingsAtAFilesPathAreNotWrittenThrough) {
+  TempDir dir;
+  const std::string victim = dir.file("victim");
+  writeFile(victim, "precious");
+  ASSERT_EQ(::symlink(victim.c_str(), dir.file("link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  for (const char* name : {"link", "fifo"}) {
+    std::string error;
+    platform::OutputFile file;
+    EXPECT_FALSE(file.open(dir.file(name), &error)) << name;
+    EXPECT_FALSE(error.empty()) << name;
+  }
+  platform::FileLock lock;
+  EXPECT_EQ(lock.take(dir.file("link")), platform::LockTaken::failed);
+  EXPECT_EQ(testing_support::readFile(victim), "precious");
 }
 
 }  // namespace
