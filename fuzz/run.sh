@@ -21,7 +21,8 @@ case "$name" in
   arguments) sources=(util/*.cpp marlowick/ResponseFile.cpp platform/posix/Encoding.cpp) ;;
   promptline) sources=(marlowick/PromptLine.cpp util/Text.cpp) ;;
   *)
-    sources=(kestrelkit/net/ftp/*.cpp platform/posix/{Socket,Clock,Files,TrustStore}.cpp
+    sources=(kestrelkit/net/ftp/*.cpp util/Text.cpp platform/Socket.cpp
+      platform/posix/{Socket,Clock,Files,TrustStore}.cpp
       -lssl -lcrypto) ;;
 esac
 clang++ -std=c++20 -O1 -g -I. \
