@@ -1,6 +1,7 @@
 #include "marlowick/LocalName.h"
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -20,8 +21,9 @@ LocalNames& LocalNames::operator=(const LocalNames& other) {
 }
 
 bool LocalNames::claim(const std::string& localPath, const std::string& remoteName) {
+  std::string key = platform::sameFileKey(localPath);
   std::lock_guard<std::mutex> guard(mutex_);
-  auto [owner, claimed] = owners_.try_emplace(platform::sameFileKey(localPath), remoteName);
+  auto [owner, claimed] = owners_.try_emplace(std::move(key), remoteName);
   return claimed || owner->second == remoteName;
 }
 
