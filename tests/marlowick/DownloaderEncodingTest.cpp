@@ -90,7 +90,7 @@ void checkLatin1Job(const Downloader& job, const marlowick_test::JobRun& run,
                          errorLine(lines[2]) + infoLine(lines[3]));
   // The server is asked in its own code page, for each file by its name exactly as listed.
   EXPECT_EQ(server.commandsWithVerb("CWD"), Commands{"CWD " + kDepotLatin1});
-  EXPECT_EQ(server.commandsWithVerb("LIST"), (Commands{"LIST ", "LIST \xE9t\xE9"}));
+  EXPECT_EQ(server.commandsWithVerb("LIST"), (Commands{"LIST", "LIST \xE9t\xE9"}));
   EXPECT_EQ(server.commandsWithVerb("RETR"),
             (Commands{"RETR " + kCafeLatin1, "RETR plain.txt", "RETR \xE9t\xE9/juin.txt"}));
 }

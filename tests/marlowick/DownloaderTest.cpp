@@ -189,7 +189,7 @@ TEST(DownloaderTest, WithoutRecursionSubfoldersAreNotEntered) {
   EXPECT_TRUE(run.result);
   EXPECT_EQ(job.savedCount, 1u);
   ASSERT_TRUE(server.waitForClosedConnections(1));
-  EXPECT_EQ(server.commandsWithVerb("LIST"), Commands{"LIST "});
+  EXPECT_EQ(server.commandsWithVerb("LIST"), Commands{"LIST"});
   // No folder change either: the scan lists where the login left the connection.
   EXPECT_EQ(server.commandsWithVerb("CWD"), Commands{});
 }

@@ -322,7 +322,10 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   }
 
   bool open = true;
-  if (isSilent(line, verb)) {
+  if (!line.empty() && line.back() == ' ') {
+    // As GNU inetutils and netkit ftpd answer: a trailing blank is a syntax error.
+    open = sendReply(control, "500 '" + line + "': command not understood.");
+  } else if (isSilent(line, verb)) {
     // Nothing, ever: the client's time limit has to end the wait.
   } else if (auto reply = scriptedReply(line, verb)) {
     open = sendReply(control, *reply);

@@ -109,8 +109,8 @@ class FakeFtpServer {
   /// Never answer `command` (whole line or verb; "greeting" for the greeting), reading on as
   /// if it had been answered: a server that leaves the client waiting.
   void setSilent(const std::string& command);
-  /// What LIST (and NLST) of `path` sends; the path is the text after "LIST " ("" for "LIST "
-  /// and for a bare "LIST").
+  /// What LIST (and NLST) of `path` sends; the path is the text after "LIST " ("" for a bare
+  /// "LIST"). Like some real servers, it answers 500 to any command line with a trailing blank.
   void setListing(const std::string& path, std::string data);
   void setListing(const std::string& path, FakeTransfer transfer);
   /// What RETR of `path` sends, every time; a restart point (REST) starts the data later, while

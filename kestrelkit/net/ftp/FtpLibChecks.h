@@ -15,6 +15,11 @@ inline bool fitsOnCommandLine(const std::string& first, const std::string& secon
   return fitsOnCommandLine(first) && fitsOnCommandLine(second);
 }
 
+/// `verb` with its argument, or alone when there is none: never a trailing blank.
+inline std::string commandLine(const char* verb, const std::string& argument) {
+  return argument.empty() ? std::string(verb) : std::string(verb) + " " + argument;
+}
+
 /// Local paths go to the system as C strings; an inner NUL would name another file.
 inline bool isCString(const std::string& text) { return text.find('\0') == std::string::npos; }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "kestrelkit/net/ftp/FtpLibChecks.h"
 #include "kestrelkit/net/ftp/ListParser.h"
 
 namespace kestrelkit::net::ftp {
@@ -131,8 +132,8 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
     return platform::Outcome::success();
   };
   bool started = false;
-  // The path is always passed: the empty path gives "LIST " and the server's current folder.
-  platform::Outcome outcome = receive("LIST " + path, 'A', parse, started);
+  // The current folder is a bare "LIST": some servers refuse a trailing blank as a syntax error.
+  platform::Outcome outcome = receive(detail::commandLine("LIST", path), 'A', parse, started);
   // A listing cut short would make its folder look smaller than it is: it counts as failed.
   // A data connection closed early in order, with a "226" all the same, shows only in a last
   // line without its line end; a server that always ends its listings so shows it twice in a

@@ -259,12 +259,12 @@ bool FtpLib::getFrom(const std::string& localPath, const std::string& remotePath
 
 bool FtpLib::nlstToFile(const std::string& localPath, const std::string& remotePath) {
   Guard guard(lock_);
-  return receiveToFile(localPath, "NLST " + remotePath, 'A', false);
+  return receiveToFile(localPath, detail::commandLine("NLST", remotePath), 'A', false);
 }
 
 bool FtpLib::listToFile(const std::string& localPath, const std::string& remotePath) {
   Guard guard(lock_);
-  return receiveToFile(localPath, "LIST " + remotePath, 'A', false);
+  return receiveToFile(localPath, detail::commandLine("LIST", remotePath), 'A', false);
 }
 
 bool FtpLib::receiveToFile(const std::string& localPath, const std::string& command, char mode,

@@ -310,7 +310,7 @@ TEST_F(FtpLibTest, ListOfTheStartFolderSendsListWithOneBlank) {
   std::vector<FtpFileInfo> records;
   EXPECT_TRUE(connection.list("", records));
   EXPECT_TRUE(records.empty());
-  EXPECT_EQ(server.commandsWithVerb("LIST"), Lines{"LIST "});
+  EXPECT_EQ(server.commandsWithVerb("LIST"), Lines{"LIST"});
 }
 
 // Servers take a LIST argument starting with "-" as ls options and some split it at blanks:
@@ -326,7 +326,7 @@ TEST_F(FtpLibTest, FoldersServersWouldMisreadAreListedFromInside) {
     ASSERT_EQ(records.size(), 1u) << folder;
     EXPECT_EQ(records[0].name, "README");
     EXPECT_EQ(commandsFrom(before),
-              (Lines{"PWD", "CWD " + folder, "TYPE A", "PASV", "LIST ", "PASV", "CWD /"}));
+              (Lines{"PWD", "CWD " + folder, "TYPE A", "PASV", "LIST", "PASV", "CWD /"}));
   }
   // A plain name keeps the one LIST with its path.
   FtpLib connection;
