@@ -15,4 +15,12 @@ std::string lowerAscii(std::string_view text) {
   return out;
 }
 
+std::string durationText(std::chrono::milliseconds span) {
+  const auto ms = span.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  std::string text = std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 + 1000).substr(1);
+  while (text.back() == '0') text.pop_back();
+  return text + " s";
+}
+
 }  // namespace util

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,8 @@ constexpr char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<ch
 
 /// `text` with every ASCII capital made small.
 std::string lowerAscii(std::string_view text);
+
+/// A span as messages show it, in seconds: "60 s", "0.5 s", "0.25 s".
+std::string durationText(std::chrono::milliseconds span);
 
 }  // namespace util

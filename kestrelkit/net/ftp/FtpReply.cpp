@@ -1,5 +1,6 @@
 #include "kestrelkit/net/ftp/FtpReply.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -40,21 +41,41 @@ void ReplyParser::endLine() {
   const int code = leadingCode(line_);
   const char after = line_.size() > 3 ? line_[3] : ' ';
   if (openCode_ >= 0) {
+    joinText();
     // Inside a multi-line reply only "xyz " (or "xyz" alone) with the opening code ends it.
     if (code == openCode_ && after == ' ') {
-      reply_ = {code, std::move(line_)};
+      std::string text = line_.substr(0, 3) + " " + text_;
+      if (text_.empty()) text = line_;
+      reply_ = {code, std::move(line_), std::move(text)};
       complete_ = true;
       openCode_ = -1;
+      text_.clear();
     }
   } else if (code >= 0 && after == '-') {
     openCode_ = code;
+    joinText();
   } else if (!line_.empty()) {
     // A line without a code is a reply of its own, which no expectation accepts.
-    reply_ = {code < 0 ? 0 : code, std::move(line_)};
+    reply_ = {code < 0 ? 0 : code, line_, line_};
     complete_ = true;
   }
   line_.clear();
   lineCut_ = false;
+}
+
+void ReplyParser::joinText() {
+  std::string_view text(line_);
+  // "xyz-" and "xyz " lead in a line of a multi-line reply; other lines are text as they stand.
+  if (leadingCode(line_) >= 0 && (text.size() == 3 || text[3] == '-' || text[3] == ' ')) {
+    text.remove_prefix(std::min<std::size_t>(text.size(), 4));
+  }
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  // Bounded like a line: the code and its blank in front, then as much text as fits.
+  constexpr std::size_t kRoom = kLongestLine - 4;
+  if (text.empty() || text_.size() + 1 >= kRoom) return;
+  if (!text_.empty()) text_ += ' ';
+  text_.append(text.substr(0, kRoom - text_.size()));
 }
 
 FtpReply ReplyParser::take() {

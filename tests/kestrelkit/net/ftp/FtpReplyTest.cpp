@@ -27,6 +27,7 @@ std::vector<std::string> repliesOf(const std::string& wire, std::size_t piece) {
     if (parser.complete()) {
       const FtpReply reply = parser.take();
       out.push_back(std::to_string(reply.code) + "|" + reply.line);
+      if (reply.text != reply.line) out.back() += "|" + reply.text;
     }
   }
   return out;
@@ -41,14 +42,20 @@ TEST(FtpReply, RepliesAreCutWhereverTheBytesEnd) {
   const Case cases[] = {
       {"220 ready\r\n", {"220|220 ready"}},
       {"220 a\n331 b\r\n", {"220|220 a", "331|331 b"}},
-      // Multi-line: only "xyz " with the same code ends it; the last line is kept.
-      {"214-Help\r\n214-more\r\n 214 indented\r\n200 other\r\n214 End\r\n", {"214|214 End"}},
+      // Multi-line: only "xyz " with the same code ends it; the last line is kept, and the
+      // text of every line is joined for messages.
+      {"214-Help\r\n214-more\r\n 214 indented\r\n200 other\r\n214 End\r\n",
+       {"214|214 End|214 Help more 214 indented other End"}},
+      {"530-Login incorrect: account locked.\r\n530 End.\r\n",
+       {"530|530 End.|530 Login incorrect: account locked. End."}},
       {"230-\r\n230\r\n", {"230|230"}},
       // A line without a code is a reply no expectation accepts; empty lines are skipped.
       {"\r\nhello\r\n", {"0|hello"}},
       // An overlong line is kept up to the bound, its line end still found.
       {"550 " + longText + "\r\n200 ok\r\n",
        {"550|550 " + longText.substr(0, ReplyParser::kLongestLine - 4), "200|200 ok"}},
+      {"550-" + longText + "\r\n550-" + longText + "\r\n550 x\r\n",
+       {"550|550 x|550 " + longText.substr(0, ReplyParser::kLongestLine - 4)}},
       {"220 no line end yet", {}},
   };
   for (const Case& c : cases) {
