@@ -133,7 +133,18 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     Outcome outcome = keepAsIs ? Outcome::success() : reopen(ftp, say, failure);
     const bool sessionOpen = outcome.ok();
     if (sessionOpen) {
+      const std::uint64_t from = offset;
       if (ftp.getFrom(part.path(), record.name, settings_.transferMode, offset)) {
+        if (from > 0 && offset > 0 && pastTheEnd(record, part.size())) {
+          // The server took the restart point and sent the file from its start all the same:
+          // what arrived is not the file. It comes again whole, and nothing is restarted again.
+          ftp.setRestartsAllowed(false);
+          say(fmt::format(" Fetching {} again from its start: the server ignored the restart point",
+                          display),
+              true);
+          offset = 0;
+          continue;
+        }
         outcome = shortfall(record, part.size(), failure);
         if (outcome.ok()) break;
       } else {
@@ -157,6 +168,10 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     offset = image ? part.size() : 0;
   }
   return part.commit(failure) ? Fetched::saved : Fetched::failed;
+}
+
+bool FileFetcher::pastTheEnd(const FtpFileInfo& record, std::uint64_t received) const {
+  return settings_.transferMode == 'I' && record.size != kUnknownSize && received > record.size;
 }
 
 Outcome FileFetcher::shortfall(const FtpFileInfo& record, std::uint64_t received,

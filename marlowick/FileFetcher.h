@@ -62,6 +62,9 @@ class FileFetcher {
   /// `failure`), else done.
   platform::Outcome shortfall(const kestrelkit::net::ftp::FtpFileInfo& record,
                               std::uint64_t received, std::string& failure) const;
+  /// True when a binary copy continued from a restart point is longer than listed: the server
+  /// sent more than the rest of the file.
+  bool pastTheEnd(const kestrelkit::net::ftp::FtpFileInfo& record, std::uint64_t received) const;
   /// Opens a new session on a lost connection; false with the reason in `failure`.
   platform::Outcome reopen(kestrelkit::net::ftp::FtpLib& ftp, const Say& say,
                            std::string& failure);

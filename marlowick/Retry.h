@@ -1,13 +1,12 @@
 #pragma once
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "marlowick/JobSettings.h"
+#include "util/Text.h"
 
 namespace marlowick {
 
@@ -39,11 +38,7 @@ class RetryBudget {
   }
   void pause() const { std::this_thread::sleep_for(pauseLength()); }
   /// The pause as text for a message ("1 s", "0.25 s").
-  std::string pauseText() const {
-    const auto ms = pauseLength().count();
-    if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
-    return fmt::format("{:g} s", static_cast<double>(ms) / 1000.0);
-  }
+  std::string pauseText() const { return util::durationText(pauseLength()); }
 
  private:
   int tries_;

@@ -37,6 +37,11 @@ SessionOpening openSession(FtpLib& ftp, const JobSettings& settings, SessionKind
   if (first) printAndLog(fmt::format(" Connected to {}", settings.host), true);
   JobSettings used = settings;
   const bool utf8 = ftp.utf8On();
+  // A connection lost during the question is no answer: another try may well get one.
+  if (!utf8 && !ftp.connected()) {
+    return failed(ftp, fmt::format("Unable to connect to {} {}", settings.host,
+                                   settings.failureText(ftp)));
+  }
   if (first) {
     if (utf8) {
       used.encoding = JobSettings::kUtf8;

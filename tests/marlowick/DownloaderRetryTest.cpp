@@ -45,6 +45,13 @@ FakeTransfer cutAt(std::size_t bytes, std::string finalReply) {
   return transfer;
 }
 
+FakeTransfer refused(std::string reply, bool thenClose = false) {
+  FakeTransfer transfer;
+  transfer.refusal = std::move(reply);
+  transfer.closeAfterReply = thenClose;
+  return transfer;
+}
+
 FakeTransfer droppedSession() {
   FakeTransfer transfer = whole();
   transfer.dropControlAtStart = true;
@@ -117,6 +124,44 @@ TEST(DownloaderRetryTest, EachFailureKindIsTriedAgainOrNot) {
          s.setReply("REST", "502 Command not implemented.");
        },
        3, 2, "REST 1000", " Retrying a.bin in 0.01 s (1/3): 426 Connection closed."},
+      {"REST taken, then the whole file sent",
+       [](FakeFtpServer& s, Downloader&) {
+         s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."), whole()});
+         s.setReply("REST", "350 Restarting at 1000.");
+       },
+       3, 3, "REST 1000",
+       " Fetching a.bin again from its start: the server ignored the restart point"},
+      {"REST taken, then RETR refused",
+       [](FakeFtpServer& s, Downloader&) {
+         s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."),
+                                  refused("554 Restart not possible."), whole()});
+       },
+       3, 3, "REST 1000", " Retrying a.bin in 0.01 s (1/3): 426 Connection closed."},
+      {"421 closes the session, and the next try opens a new one",
+       [](FakeFtpServer& s, Downloader& job) {
+         s.setFileTries("a.bin", {refused("421 Timeout.", true), whole()});
+         job.retries = 1;
+       },
+       3, 2, "", " Reconnected to 127.0.0.1"},
+      {"the passive request sent during a transfer refused",
+       [](FakeFtpServer& s, Downloader& job) {
+         s.setReplyOnce("PASV", "425 Can't open data connection: transfer in progress.", 2);
+         job.retries = 0;
+       },
+       3, 1, "", " Downloading c.bin 3/3 ..."},
+      {"... refused for good, on a server without EPSV",
+       [](FakeFtpServer& s, Downloader& job) {
+         s.setReplyOnce("PASV", "500 Not now.", 2);
+         s.setReply("EPSV", "502 Command not implemented.");
+         job.retries = 0;
+       },
+       3, 1, "", " Downloading c.bin 3/3 ..."},
+      {"the session lost while asking for UTF-8 names on a reconnect",
+       [](FakeFtpServer& s, Downloader&) {
+         s.setFileTries("a.bin", {droppedSession(), whole()});
+         s.setReplyOnce("OPTS UTF8 ON", "", 1);
+       },
+       3, 2, "", " Retrying a.bin in 0.02 s (2/3): Unable to connect to 127.0.0.1 connection lost"},
       {"a server restarting when the job starts",
        [](FakeFtpServer& s, Downloader&) { s.refuseSessions(2, "421 Restarting."); }, 3, 1, "",
        " Connecting 127.0.0.1 again in 0.02 s (2/3): Unable to connect to 127.0.0.1 421 "

@@ -141,6 +141,9 @@ TEST(SecureArgument, ServerWithoutTlsGetsNoAccountNorPassword) {
       // Says yes, then goes on in clear.
       {kExplicit, "234 Proceed.",
        "Unable to connect to 127.0.0.1 TLS handshake failed: wrong version number"},
+      // Says yes, with a forged reply behind it in clear, which must never count as TLS's.
+      {kExplicit, "234 Proceed.\n230 Logged in.",
+       "Unable to connect to 127.0.0.1 TLS refused: data in clear after the 234 reply"},
       // The greeting arrives in clear where the handshake should be.
       {kImplicit, "", "Unable to connect to 127.0.0.1 TLS handshake failed: wrong version number"},
   };

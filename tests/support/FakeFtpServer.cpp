@@ -249,16 +249,45 @@ void FakeFtpServer::acceptLoop() {
   }
 }
 
+void FakeFtpServer::setReplyOnce(const std::string& command, std::string reply, int after) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  repliesOnce_[command] = ReplyOnce{after, std::move(reply)};
+}
+
+std::optional<std::string> FakeFtpServer::replyOnce(const std::string& line,
+                                                    const std::string& verb) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = repliesOnce_.find(line);
+  if (found == repliesOnce_.end()) found = repliesOnce_.find(verb);
+  if (found == repliesOnce_.end() || found->second.after < 0) return std::nullopt;
+  if (found->second.after-- > 0) return std::nullopt;
+  return found->second.reply;
+}
+
+void FakeFtpServer::setGreetingRepeated(std::string line, std::chrono::milliseconds every) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  greeting_ = std::move(line);
+  greetingEvery_ = every;
+}
+
 void FakeFtpServer::serve(platform::Socket control, std::optional<std::string> refusal) {
   Session session;
   session.control = std::move(control);
   std::string greeting;
+  std::chrono::milliseconds every{0};
   {
     std::lock_guard<std::mutex> lock(mutex_);
     greeting = greeting_;
+    every = greetingEvery_;
   }
   bool open = false;
-  if (refusal) {
+  if (every.count() > 0) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!stopping() && std::chrono::steady_clock::now() < until &&
+           sendReply(session.control, greeting)) {
+      std::this_thread::sleep_for(every);
+    }
+  } else if (refusal) {
     sendReply(session.control, *refusal);
   } else {
     open = isSilent("greeting", "greeting") || sendReply(session.control, greeting);
@@ -325,6 +354,8 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   if (!line.empty() && line.back() == ' ') {
     // As GNU inetutils and netkit ftpd answer: a trailing blank is a syntax error.
     open = sendReply(control, "500 '" + line + "': command not understood.");
+  } else if (auto once = replyOnce(line, verb)) {
+    open = !once->empty() && sendReply(control, *once);
   } else if (isSilent(line, verb)) {
     // Nothing, ever: the client's time limit has to end the wait.
   } else if (auto reply = scriptedReply(line, verb)) {
@@ -449,6 +480,9 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
   platform::Socket& control = session.control;
   if (!script) return sendReply(control, "550 No such file or directory.");
   if (script->dropControlAtStart) return false;
+  if (!script->refusal.empty()) {
+    return sendReply(control, script->refusal) && !script->closeAfterReply;
+  }
   if (!sendReply(control, "150 Opening data connection.")) return false;
 
   if (script->noDataConnection) {

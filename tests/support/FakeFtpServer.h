@@ -39,6 +39,11 @@ struct FakeTransfer {
   /// Close the control connection on the command itself, with no reply and no data connection:
   /// the link broke, or the server went down, between two files.
   bool dropControlAtStart = false;
+  /// Answer the command with this reply instead of starting the transfer ("554 ...").
+  std::string refusal;
+  /// With `refusal`: close the control connection after it, as a server does
+  /// after "421".
+  bool closeAfterReply = false;
   /// Answer 150 but never make or take the data connection; the control connection is then
   /// closed after `holdControl` without a further reply.
   bool noDataConnection = false;
@@ -93,6 +98,9 @@ class FakeFtpServer {
 
   /// The greeting sent on every new control connection (one or more lines separated by "\n").
   void setGreeting(std::string reply);
+  /// Every new control connection gets `line` again and again, every `every`, for up to 10 s
+  /// and nothing else: a server that keeps saying "120 wait" and never greets.
+  void setGreetingRepeated(std::string line, std::chrono::milliseconds every);
   /// The next `count` control connections, after `after` more served as usual, get `greeting`
   /// instead and are closed right after it, before any command is read: a server that is
   /// restarting, or one that allows a client only so many connections.
@@ -104,6 +112,9 @@ class FakeFtpServer {
   /// separated by "\n"; each is sent with CR LF. For LIST, NLST and RETR the reply replaces the
   /// whole transfer (no data connection is used), e.g. "550 Permission denied.".
   void setReply(const std::string& command, std::string reply);
+  /// Answers only the (`after` + 1)-th `command` (whole line or verb) with `reply`, over all
+  /// sessions; an empty reply closes the control connection without a word.
+  void setReplyOnce(const std::string& command, std::string reply, int after = 0);
   /// After answering `command` (whole line or verb), close the control connection.
   void closeAfter(const std::string& command);
   /// Never answer `command` (whole line or verb; "greeting" for the greeting), reading on as
@@ -154,7 +165,15 @@ class FakeFtpServer {
   int accepted_ = 0;
   int closed_ = 0;
   std::string greeting_ = "220 fake ready";
+  std::chrono::milliseconds greetingEvery_{0};
   std::map<std::string, std::string> replies_;
+  struct ReplyOnce {
+    int after;
+    std::string reply;
+  };
+  std::map<std::string, ReplyOnce> repliesOnce_;
+  /// The reply set for this occurrence of the command, if any (counting it).
+  std::optional<std::string> replyOnce(const std::string& line, const std::string& verb);
   std::vector<std::string> closeAfter_;
   std::vector<std::string> silent_;
   std::map<std::string, FakeTransfer> listings_;

@@ -1,27 +1,68 @@
 #include "kestrelkit/net/ftp/ControlConnection.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <string_view>
+#include <thread>
+#include <vector>
+
+#include "util/Text.h"
 
 namespace kestrelkit::net::ftp {
 
 using platform::Deadline;
 using platform::Outcome;
 using platform::OutcomeKind;
+using util::durationText;
 
-std::string durationText(std::chrono::milliseconds span) {
-  const auto ms = span.count();
-  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
-  std::string text = std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 + 1000).substr(1);
-  while (text.back() == '0') text.pop_back();
-  return text + " s";
+namespace {
+
+/// What a resolver thread found, shared with the thread so that it may outlive the wait.
+struct Resolution {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  std::vector<platform::NetAddress> addresses;
+  std::string error;
+};
+
+/// The addresses of `host`, looked up on a thread of its own: the system's resolver has no
+/// time limit a caller can set, and a stuck one must not hold the job. A lookup still running
+/// when the time is up is left to end by itself.
+Outcome resolveWithin(const std::string& host, std::uint16_t port, std::chrono::milliseconds limit,
+                      std::vector<platform::NetAddress>& addresses) {
+  auto shared = std::make_shared<Resolution>();
+  std::thread([shared, host, port] {
+    std::string error;
+    auto found = platform::resolveHost(host, port, error);
+    std::lock_guard<std::mutex> guard(shared->mutex);
+    shared->addresses = std::move(found);
+    shared->error = std::move(error);
+    shared->finished = true;
+    shared->done.notify_all();
+  }).detach();
+  std::unique_lock<std::mutex> lock(shared->mutex);
+  auto finished = [&shared] { return shared->finished; };
+  if (limit.count() > 0) {
+    if (!shared->done.wait_for(lock, limit, finished)) {
+      return Outcome::timeout("name not resolved within " + durationText(limit));
+    }
+  } else {
+    shared->done.wait(lock, finished);
+  }
+  if (shared->addresses.empty()) return Outcome::local(shared->error);
+  addresses = std::move(shared->addresses);
+  return Outcome::success();
 }
+
+}  // namespace
 
 Outcome ControlConnection::open(const std::string& host, std::uint16_t port,
                                 const Securer& secure) {
   close();
-  std::string error;
-  const auto addresses = platform::resolveHost(host, port, error);
-  if (addresses.empty()) return Outcome::local(error);
+  std::vector<platform::NetAddress> addresses;
+  const Outcome resolved = resolveWithin(host, port, timeout, addresses);
+  if (!resolved.ok()) return resolved;
   Outcome tried = Outcome::lost();
   for (const platform::NetAddress& address : addresses) {
     platform::Socket socket;
@@ -41,19 +82,21 @@ Outcome ControlConnection::open(const std::string& host, std::uint16_t port,
 }
 
 Outcome ControlConnection::greet() {
+  // One limit for the whole greeting: a server may not hold the job with "120" for ever.
+  const Deadline deadline = Deadline::within(timeout);
   FtpReply reply;
   do {
-    const Outcome read = readReply(reply);
+    const Outcome read = readReply(reply, deadline);
     if (!read.ok()) return read;
   } while (reply.kind() == '1');
   if (reply.kind() == '2') return Outcome::success();
   close();
-  return Outcome::refusal(reply.code, reply.line);
+  return Outcome::refusal(reply.code, reply.text);
 }
 
 void ControlConnection::close() {
   stream_.reset();
-  ahead_.clear();
+  hasAhead_ = false;
   parser_ = ReplyParser();
   begin_ = end_ = 0;
 }
@@ -65,7 +108,7 @@ Outcome ControlConnection::failed(Outcome outcome) {
 
 Outcome ControlConnection::send(const std::string& line) {
   if (!isOpen()) return Outcome::lost("not connected");
-  if (!ahead_.empty()) {
+  if (hasAhead_) {
     FtpReply unused;
     const Outcome dropped = takeAhead(unused);
     if (!dropped.ok()) return dropped;
@@ -79,14 +122,19 @@ Outcome ControlConnection::send(const std::string& line) {
 }
 
 Outcome ControlConnection::readReply(FtpReply& reply) {
-  if (!isOpen()) return Outcome::lost("not connected");
   // One limit for the whole reply: a server that trickles out an endless one is cut off too.
-  const Deadline deadline = Deadline::within(timeout);
+  return readReply(reply, Deadline::within(timeout));
+}
+
+Outcome ControlConnection::readReply(FtpReply& reply, const Deadline& deadline) {
+  if (!isOpen()) return Outcome::lost("not connected");
   for (;;) {
     begin_ += parser_.feed(std::string_view(buffer_.data() + begin_, end_ - begin_));
     if (parser_.complete()) {
       reply = parser_.take();
-      lastResponse = reply.line + "\n";
+      lastResponse = reply.text + "\n";
+      // The server closes after "421": whatever follows on this connection is lost already.
+      if (reply.code == 421) close();
       return Outcome::success();
     }
     std::size_t got = 0;
@@ -102,12 +150,12 @@ Outcome ControlConnection::readReply(FtpReply& reply) {
 
 Outcome ControlConnection::sendAhead(const std::string& line) {
   const Outcome sent = send(line);
-  if (sent.ok()) ahead_ = line;
+  if (sent.ok()) hasAhead_ = true;
   return sent;
 }
 
 Outcome ControlConnection::takeAhead(FtpReply& reply) {
-  ahead_.clear();
+  hasAhead_ = false;
   return readReply(reply);
 }
 

@@ -12,9 +12,6 @@
 
 namespace kestrelkit::net::ftp {
 
-/// "60 s", "0.5 s": a time limit as messages show it.
-std::string durationText(std::chrono::milliseconds span);
-
 /// The control connection of an FTP session: command lines out, replies in, every wait bounded
 /// by `timeout` (zero or less: no limit). A failure to send, a lost connection or a reply that
 /// does not come in time closes the connection, since it is out of step with the server from
@@ -27,8 +24,9 @@ class ControlConnection {
 
   /// Connects to the first address of `host` that takes the connection, each tried within the
   /// time limit, passes the stream through `secure` when given (TLS from the first byte), and
-  /// reads the greeting (a "120" first is waited through). `done` only for a 2xx greeting; a
-  /// refusing greeting is `refused` with its code, and the connection is closed.
+  /// reads the greeting (a "120" first is waited through, all within one time limit). `done`
+  /// only for a 2xx greeting; a refusing greeting is `refused` with its code, and the
+  /// connection is closed. Resolving the name is bounded by the time limit too.
   platform::Outcome open(const std::string& host, std::uint16_t port,
                          const Securer& secure = nullptr);
   bool isOpen() const { return stream_ != nullptr; }
@@ -36,18 +34,21 @@ class ControlConnection {
 
   /// Sends `line` and CR LF.
   platform::Outcome send(const std::string& line);
-  /// Reads the next reply into `reply`; `lastResponse` then holds its line. `done` whatever the
-  /// code: the caller judges it.
+  /// Reads the next reply into `reply`; `lastResponse` then holds its text. `done` whatever the
+  /// code: the caller judges it. A "421" (the server is closing) closes the connection too.
   platform::Outcome readReply(FtpReply& reply);
+  platform::Outcome readReply(FtpReply& reply, const platform::Deadline& deadline);
   /// `send`, then `readReply`.
   platform::Outcome command(const std::string& line, FtpReply& reply);
   /// Sends `line` ahead of need: its reply is taken later by `takeAhead`, or read and dropped
   /// before the next command goes out, so replies never get out of step.
   platform::Outcome sendAhead(const std::string& line);
-  /// The command sent ahead and not yet answered; empty when none.
-  const std::string& ahead() const { return ahead_; }
+  /// True while a command sent ahead is not yet answered.
+  bool hasAhead() const { return hasAhead_; }
   /// Reads the reply to the command sent ahead.
   platform::Outcome takeAhead(FtpReply& reply);
+  /// True when bytes from the server wait, read but not yet taken as a reply.
+  bool hasUnreadInput() const { return begin_ < end_; }
 
   /// The peer's and this end's address of the open connection.
   platform::NetAddress peer() const;
@@ -66,7 +67,7 @@ class ControlConnection {
   platform::Outcome greet();
 
   std::unique_ptr<ByteStream> stream_;
-  std::string ahead_;
+  bool hasAhead_ = false;
   ReplyParser parser_;
   std::array<char, 4096> buffer_{};
   std::size_t begin_ = 0;

@@ -1,10 +1,11 @@
 #include "kestrelkit/net/ftp/DataConnection.h"
 
-#include "kestrelkit/net/ftp/ControlConnection.h"
+#include "util/Text.h"
 
 namespace kestrelkit::net::ftp {
 
 using platform::Deadline;
+using util::durationText;
 using platform::Outcome;
 using platform::OutcomeKind;
 

@@ -41,6 +41,15 @@ std::string quotedName(const std::string& line) {
   return name;
 }
 
+/// An IPv6 address in brackets, as addresses write it ("[::1]"), without them.
+std::string withoutBrackets(const std::string& host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+      host.find(':') != std::string::npos) {
+    return host.substr(1, host.size() - 2);
+  }
+  return host;
+}
+
 }  // namespace
 
 FtpLib::FtpLib() : control_(std::make_unique<ControlConnection>()) {
@@ -58,8 +67,10 @@ bool FtpLib::finish(Outcome outcome) {
 Outcome FtpLib::exchange(const std::string& line, char expected, FtpReply& reply) {
   if (!control_->isOpen()) return Outcome::lost("not connected");
   if (!fitsOnCommandLine(line)) return kRefusedArgument;
+  const Outcome settled = settleAhead();
+  if (!settled.ok()) return settled;
   Outcome outcome = control_->command(line, reply);
-  if (outcome.ok() && reply.kind() != expected) return Outcome::refusal(reply.code, reply.line);
+  if (outcome.ok() && reply.kind() != expected) return Outcome::refusal(reply.code, reply.text);
   return outcome;
 }
 
@@ -68,8 +79,9 @@ Outcome FtpLib::exchange(const std::string& line, char expected) {
   return exchange(line, expected, reply);
 }
 
-bool FtpLib::connect(const std::string& host, std::int32_t port) {
+bool FtpLib::connect(const std::string& hostAsGiven, std::int32_t port) {
   Guard guard(lock_);
+  const std::string host = withoutBrackets(hostAsGiven);
   if (host.empty() || !detail::isCString(host) || port < 0 || port > 65535) {
     return finish(Outcome::local("no such host or port"));
   }
@@ -101,6 +113,7 @@ bool FtpLib::connect(const std::string& host, std::int32_t port) {
   tls_ = std::move(tls);
   type_ = 0;
   pasvRefused_ = false;
+  ahead_ = PassiveRequest::none;
   return finish(Outcome::success());
 }
 
@@ -109,7 +122,15 @@ Outcome FtpLib::startTls(ControlConnection& control, TlsSession& tls) {
   Outcome asked = control.command("AUTH TLS", reply);
   if (!asked.ok()) return asked;
   if (reply.code != 234 && reply.kind() != '2') {
-    return Outcome::refusal(reply.code, "TLS refused: " + reply.line);
+    return Outcome::refusal(reply.code, "TLS refused: " + reply.text);
+  }
+  // Bytes that came in clear behind the "234" would be read as replies once TLS is up, where
+  // nobody could have forged them: a server, or someone on the way, that sends them is not
+  // trusted with the account.
+  if (control.hasUnreadInput()) {
+    control.close();
+    return Outcome::local("TLS refused: data in clear after the " + std::to_string(reply.code) +
+                          " reply");
   }
   return tls.secureControl(control.stream(), platform::Deadline::within(timeout_));
 }
@@ -174,7 +195,7 @@ bool FtpLib::remoteSize(const std::string& path, std::int32_t& size, char mode) 
   while (at < digits.size() && digits[at] >= '0' && digits[at] <= '9' && value <= 0xFFFFFFFFu) {
     value = value * 10 + static_cast<std::uint64_t>(digits[at++] - '0');
   }
-  if (at == 0 || value > 0xFFFFFFFFu) return finish(Outcome::refusal(reply.code, reply.line));
+  if (at == 0 || value > 0xFFFFFFFFu) return finish(Outcome::refusal(reply.code, reply.text));
   // A size as the server's 32-bit answer gives it.
   size = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
   return true;
@@ -288,6 +309,7 @@ void FtpLib::quit() {
 void FtpLib::close() {
   Guard guard(lock_);
   control_->close();
+  ahead_ = PassiveRequest::none;
   tls_.reset();
   control_->lastResponse.clear();
   type_ = 0;

@@ -61,7 +61,7 @@ class FtpLib {
   FtpLib& operator=(const FtpLib&) = delete;
 
   /// Opens the control connection to host:port, trying every address the name has (IPv6 and
-  /// IPv4); true when the greeting was a 2xx reply. A failure leaves an earlier connection as it
+  /// IPv4; an IPv6 address may stand in brackets, "[::1]"); true when the greeting was a 2xx reply. A failure leaves an earlier connection as it
   /// was; its reason is in `lastOutcome` (name not resolved, refused, timed out, or the
   /// server's refusing greeting).
   virtual bool connect(const std::string& host, std::int32_t port);
@@ -84,7 +84,9 @@ class FtpLib {
   /// `get` that continues from byte `offset` of the remote file ("REST offset" before "RETR"),
   /// keeping the first `offset` bytes of the local file and writing on after them. A server that
   /// refuses REST sends the whole file instead: the local file is then emptied and `offset` set
-  /// to 0, so that the file ends whole either way.
+  /// to 0, so that the file ends whole either way; so does one that takes REST and then refuses
+  /// the RETR, which is asked once more without it. The local file stays in every case: it is
+  /// the caller's.
   virtual bool getFrom(const std::string& localPath, const std::string& remotePath, char mode,
                        std::uint64_t& offset);
   virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
@@ -148,6 +150,9 @@ class FtpLib {
   /// 0", "PROT P"). A server that refuses TLS fails `connect`, so nothing, the password least of
   /// all, crosses the network in clear.
   void setSecurity(FtpSecurity security, TlsSettings settings);
+  /// With `false`, no later transfer asks for a restart point ("REST"): for a server that
+  /// answered one with "350" and then sent the file from its start anyway.
+  void setRestartsAllowed(bool allowed);
 
  protected:
   std::recursive_mutex lock_;
@@ -166,22 +171,35 @@ class FtpLib {
   platform::Outcome exchange(const std::string& line, char expected);
   /// Puts the server in transfer type `type` unless it is known to be there already.
   platform::Outcome ensureType(char type);
-  /// Opens the data connection in the session's mode, sends `command` (after "REST" when
-  /// `restart_` asks for it) and waits for the server to start the transfer.
-  platform::Outcome startTransfer(const std::string& command, char type, DataConnection& data);
-  platform::Outcome openPassive(const std::string& command, DataConnection& data);
-  /// "PASV", or "EPSV" over IPv6 and once a server refused PASV.
+  struct Transfer;
+  /// Opens the transfer's data connection in the session's mode, sends its command (after
+  /// "REST" when it asks for a restart) and waits for the server to start the transfer.
+  platform::Outcome startTransfer(Transfer& transfer);
+  platform::Outcome openPassive(Transfer& transfer);
+  platform::Outcome openActive(Transfer& transfer);
+  platform::Outcome connectData(Transfer& transfer, std::uint16_t port);
+  /// "PASV", or "EPSV" over IPv6 and once a server refused PASV in step.
   std::string passiveCommand();
-  platform::Outcome openActive(const std::string& command, DataConnection& data);
-  /// "REST restart_" when a restart is asked for; a refusal clears `restart_` (the transfer
-  /// then starts from the beginning) and is no failure.
-  platform::Outcome sendRestart();
+  /// Asks for a passive port in step ("PASV", then "EPSV" if PASV is refused).
+  platform::Outcome askPassive(std::optional<std::uint16_t>& port);
+  /// Sends the next transfer's passive request while this one ends, when the session allows.
+  void sendPassiveAhead();
+  /// Reads the answer to the passive request sent ahead: `port` when it fits; none, with the
+  /// look-ahead off from then on, when the server refused it; a lost session when the reply
+  /// answers something else.
+  platform::Outcome takePassiveAhead(std::optional<std::uint16_t>& port);
+  /// Brings a passive request sent ahead to its end before any other command goes out.
+  platform::Outcome settleAhead();
+  /// "REST" with the transfer's restart point when it has one; a refusal clears the point (the
+  /// transfer then starts from the beginning) and is no failure.
+  platform::Outcome sendRestart(Transfer& transfer);
   /// The refusal of a transfer the server did not start with a preliminary reply.
   platform::Outcome notStarted(const FtpReply& reply);
   /// Closes the data connection and reads the final reply; `moved` is how the data went.
   platform::Outcome endTransfer(DataConnection& data, platform::Outcome moved);
-  /// The whole of a transfer from the server: `take` gets every piece of data. `started` tells
-  /// whether the server began it.
+  /// The whole of a transfer from the server: `take` gets every piece of data.
+  platform::Outcome receive(Transfer& transfer, const DataSink& take);
+  /// The same for `command` in `type`; `started` tells whether the server began it.
   platform::Outcome receive(const std::string& command, char type, const DataSink& take,
                             bool& started);
   /// A transfer of `command`'s data into the local file `localPath`.
@@ -205,10 +223,16 @@ class FtpLib {
   platform::Outcome outcome_;
   bool passive_ = true;
   bool pasvRefused_ = false;
+  /// The passive request sent ahead of the next transfer and not yet answered.
+  enum class PassiveRequest { none, pasv, epsv };
+  PassiveRequest ahead_ = PassiveRequest::none;
+  /// Off once a passive request sent ahead drew a reply that did not fit it: that server is
+  /// asked in step from then on, on this connection and every later one of the object.
+  bool lookAhead_ = true;
+  /// Off once the caller found that the server ignores restart points.
+  bool restartsAllowed_ = true;
   /// The transfer type the server is in: 'A', 'I', or 0 when not known.
   char type_ = 0;
-  /// The offset the next transfer starts at ("REST"); 0 for the beginning.
-  std::uint64_t restart_ = 0;
   bool checkListingEnds_ = false;
   /// The path of the last listing, when it ended inside a line.
   std::optional<std::string> unterminated_;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "kestrelkit/net/ftp/ControlConnection.h"
 #include "kestrelkit/net/ftp/DataConnection.h"
@@ -23,6 +24,7 @@ constexpr std::size_t kTransferBufferSize = std::size_t{1} << 20;
 /// How long a server in active mode has to connect, at most.
 constexpr std::chrono::milliseconds kActiveWait{30000};
 constexpr const char* kNoActiveConnection = "timed out waiting for connection";
+const Outcome kLineBreakInCommand = Outcome::local("a line break or NUL in the command");
 
 /// Turns every CR LF of a text-mode transfer into LF; other bytes, a lone CR included, pass
 /// unchanged. A CR that ends one piece is held back until the next byte shows what it is.
@@ -77,6 +79,17 @@ void FtpLib::setTransferObserver(TransferObserver observer) {
   observer_ = std::move(observer);
 }
 
+/// One transfer's own state, from its request to its final reply.
+struct FtpLib::Transfer {
+  std::string command;
+  char type = 'I';
+  /// The offset asked for with "REST"; 0 for the start, and once the server refused it.
+  std::uint64_t restart = 0;
+  DataConnection data;
+  /// The server began the transfer (a "1xx" reply).
+  bool started = false;
+};
+
 Outcome FtpLib::ensureType(char type) {
   if (type_ == type && control_->isOpen()) return Outcome::success();
   Outcome outcome = exchange(std::string("TYPE ") + type, '2');
@@ -84,16 +97,14 @@ Outcome FtpLib::ensureType(char type) {
   return outcome;
 }
 
-Outcome FtpLib::startTransfer(const std::string& command, char type, DataConnection& data) {
-  data.timeout = timeout_;
-  Outcome typed = ensureType(type);
-  if (!typed.ok()) return typed;
-  const Outcome opened = passive_ ? openPassive(command, data) : openActive(command, data);
+Outcome FtpLib::startTransfer(Transfer& transfer) {
+  transfer.data.timeout = timeout_;
+  const Outcome opened = passive_ ? openPassive(transfer) : openActive(transfer);
   if (!opened.ok() || !tls_) return opened;
-  const Outcome secured = tls_->secureData(data.stream(), Deadline::within(timeout_));
+  const Outcome secured = tls_->secureData(transfer.data.stream(), Deadline::within(timeout_));
   if (secured.ok()) return secured;
   // The server's final word on a transfer whose data connection failed keeps the replies in step.
-  data.close();
+  transfer.data.close();
   FtpReply reply;
   control_->readReply(reply);
   return secured;
@@ -104,60 +115,124 @@ std::string FtpLib::passiveCommand() {
   return control_->peer().family == 4 && !pasvRefused_ ? "PASV" : "EPSV";
 }
 
-Outcome FtpLib::openPassive(const std::string& command, DataConnection& data) {
-  platform::NetAddress server = control_->peer();
+void FtpLib::sendPassiveAhead() {
+  if (!lookAhead_ || !passive_) return;
+  const std::string command = passiveCommand();
+  if (control_->sendAhead(command).ok()) {
+    ahead_ = command == "PASV" ? PassiveRequest::pasv : PassiveRequest::epsv;
+  }
+}
+
+Outcome FtpLib::takePassiveAhead(std::optional<std::uint16_t>& port) {
+  const PassiveRequest sent = std::exchange(ahead_, PassiveRequest::none);
   FtpReply reply;
+  const Outcome read = control_->takeAhead(reply);
+  if (!read.ok()) return read;
+  if (reply.code == (sent == PassiveRequest::pasv ? 227 : 229)) {
+    port = sent == PassiveRequest::pasv ? passivePort(reply.line) : extendedPassivePort(reply.line);
+    return port ? Outcome::success() : Outcome::refusal(reply.code, reply.text);
+  }
+  // The server does not take a request while a transfer ends: it is asked in step from now on.
+  lookAhead_ = false;
+  // A refusal ("425 transfer in progress") answers the request itself: the replies are in step,
+  // and the request goes again, in step, before anything is called refused.
+  if (reply.kind() == '4' || reply.kind() == '5') return Outcome::success();
+  // Any other reply answers some other command: no later reply could be matched to its command.
+  control_->close();
+  return Outcome::lost("reply out of step: " + reply.text);
+}
+
+Outcome FtpLib::settleAhead() {
+  if (ahead_ == PassiveRequest::none) return Outcome::success();
   std::optional<std::uint16_t> port;
+  const Outcome taken = takePassiveAhead(port);
+  if (!taken.ok() || !port) return taken;
+  // Some servers answer nothing more until the data connection they were asked for is made;
+  // made and closed at once, it lets such a server go on, and every server drops it at the next
+  // passive request.
+  DataConnection unused;
+  unused.timeout = timeout_;
+  platform::NetAddress server = control_->peer();
+  server.port = *port;
+  unused.connect(server);
+  return Outcome::success();
+}
+
+Outcome FtpLib::askPassive(std::optional<std::uint16_t>& port) {
+  FtpReply reply;
   if (passiveCommand() == "PASV") {
-    // The request may have gone out at the end of the last transfer already.
-    Outcome asked = control_->ahead() == "PASV" ? control_->takeAhead(reply)
-                                                : control_->command("PASV", reply);
-    if (asked.ok() && reply.kind() != '2') asked = Outcome::refusal(reply.code, reply.line);
+    Outcome asked = control_->command("PASV", reply);
+    if (asked.ok() && reply.kind() != '2') asked = Outcome::refusal(reply.code, reply.text);
     if (asked.ok()) {
       port = passivePort(reply.line);
-      if (!port) return Outcome::refusal(reply.code, reply.line);
-    } else if (reply.kind() != '5' || !control_->isOpen()) {
-      return asked;
-    } else {
-      pasvRefused_ = true;
+      return port ? asked : Outcome::refusal(reply.code, reply.text);
     }
+    if (reply.kind() != '5' || !control_->isOpen()) return asked;
+    // A server that refuses PASV may still know EPSV.
+    pasvRefused_ = true;
   }
-  // IPv6 has no PASV, and a server that refuses it may still know EPSV.
-  if (!port) {
-    Outcome asked = control_->ahead() == "EPSV" ? control_->takeAhead(reply)
-                                                : control_->command("EPSV", reply);
-    if (asked.ok() && reply.kind() != '2') asked = Outcome::refusal(reply.code, reply.line);
-    if (!asked.ok()) return asked;
-    port = extendedPassivePort(reply.line);
-    if (!port) return Outcome::refusal(reply.code, reply.line);
+  Outcome asked = control_->command("EPSV", reply);
+  if (asked.ok() && reply.kind() != '2') asked = Outcome::refusal(reply.code, reply.text);
+  if (!asked.ok()) return asked;
+  port = extendedPassivePort(reply.line);
+  return port ? asked : Outcome::refusal(reply.code, reply.text);
+}
+
+Outcome FtpLib::connectData(Transfer& transfer, std::uint16_t port) {
+  platform::NetAddress server = control_->peer();
+  server.port = port;
+  return transfer.data.connect(server);
+}
+
+Outcome FtpLib::openPassive(Transfer& transfer) {
+  std::optional<std::uint16_t> port;
+  if (ahead_ != PassiveRequest::none) {
+    const Outcome taken = takePassiveAhead(port);
+    if (!taken.ok()) return taken;
   }
-  server.port = *port;
-  const Outcome restarted = sendRestart();
-  if (!restarted.ok()) return restarted;
-  // The command goes out while the data connection is made: one round trip for both.
-  const Outcome sent = control_->send(command);
-  if (!sent.ok()) return sent;
-  const Outcome made = data.connect(server);
+  // Some servers answer nothing after a passive request until its data connection is made: when
+  // "TYPE" or "REST" has to go between the request and the transfer, the connection comes first.
+  bool connected = false;
+  if (port && (type_ != transfer.type || transfer.restart != 0)) {
+    const Outcome made = connectData(transfer, *port);
+    if (!made.ok()) return made;
+    connected = true;
+  }
+  Outcome outcome = ensureType(transfer.type);
+  if (outcome.ok() && !port) outcome = askPassive(port);
+  if (outcome.ok() && !connected && transfer.restart != 0) {
+    outcome = connectData(transfer, *port);
+    connected = outcome.ok();
+  }
+  if (outcome.ok()) outcome = sendRestart(transfer);
+  // Otherwise the command goes out while the data connection is made: one round trip for both.
+  if (outcome.ok()) outcome = control_->send(transfer.command);
+  if (!outcome.ok()) return outcome;
+  const Outcome made = connected ? Outcome::success() : connectData(transfer, *port);
+  FtpReply reply;
   const Outcome read = control_->readReply(reply);
   if (!read.ok()) return read;
   if (reply.kind() != '1') return notStarted(reply);
   // The server started without us: its final reply follows and keeps the session in step. A
   // connection it reset before we saw it made ("426 ...") is told in the server's words.
-  if (!made.ok()) return endTransfer(data, made);
+  if (!made.ok()) return endTransfer(transfer.data, made);
   return Outcome::success();
 }
 
-Outcome FtpLib::openActive(const std::string& command, DataConnection& data) {
+Outcome FtpLib::openActive(Transfer& transfer) {
+  Outcome outcome = ensureType(transfer.type);
+  if (!outcome.ok()) return outcome;
+  DataConnection& data = transfer.data;
   const Outcome listening = data.listen(control_->local());
   if (!listening.ok()) return listening;
   const platform::NetAddress at = data.listenAddress();
   const std::string port = at.family == 6 ? "EPRT " + extendedPortArgument(at)
                                           : "PORT " + portArgument(at);
-  Outcome outcome = exchange(port, '2');
-  if (outcome.ok()) outcome = sendRestart();
+  outcome = exchange(port, '2');
+  if (outcome.ok()) outcome = sendRestart(transfer);
   if (!outcome.ok()) return outcome;
   FtpReply reply;
-  outcome = control_->command(command, reply);
+  outcome = control_->command(transfer.command, reply);
   if (!outcome.ok()) return outcome;
   if (reply.kind() != '1') return notStarted(reply);
   const auto wait = timeout_.count() > 0 && timeout_ < kActiveWait ? timeout_ : kActiveWait;
@@ -168,13 +243,13 @@ Outcome FtpLib::openActive(const std::string& command, DataConnection& data) {
   return Outcome::timeout(kNoActiveConnection);
 }
 
-Outcome FtpLib::sendRestart() {
-  if (restart_ == 0) return Outcome::success();
+Outcome FtpLib::sendRestart(Transfer& transfer) {
+  if (transfer.restart == 0) return Outcome::success();
   FtpReply reply;
-  const Outcome asked = exchange("REST " + std::to_string(restart_), '3', reply);
+  const Outcome asked = exchange("REST " + std::to_string(transfer.restart), '3', reply);
   if (asked.ok() || asked.kind != OutcomeKind::refused) return asked;
   // Not every server can restart: the whole file comes instead.
-  restart_ = 0;
+  transfer.restart = 0;
   return Outcome::success();
 }
 
@@ -182,7 +257,7 @@ Outcome FtpLib::notStarted(const FtpReply& reply) {
   // A completion or a question where the transfer should start is no answer a session can
   // follow: whether more replies come cannot be known, so it ends here.
   if (reply.kind() != '4' && reply.kind() != '5') control_->close();
-  return Outcome::refusal(reply.code, reply.line);
+  return Outcome::refusal(reply.code, reply.text);
 }
 
 Outcome FtpLib::endTransfer(DataConnection& data, Outcome moved) {
@@ -204,23 +279,22 @@ Outcome FtpLib::endTransfer(DataConnection& data, Outcome moved) {
   if (!moved.ok()) {
     // The server's own word on a broken transfer ("426 ...") says more than ours.
     if (moved.kind == OutcomeKind::connectionLost && reply.kind() != '2') {
-      return Outcome::refusal(reply.code, reply.line);
+      return Outcome::refusal(reply.code, reply.text);
     }
     return moved;
   }
-  if (reply.kind() != '2') return Outcome::refusal(reply.code, reply.line);
+  if (reply.kind() != '2') return Outcome::refusal(reply.code, reply.text);
   return Outcome::success();
 }
 
-Outcome FtpLib::receive(const std::string& command, char type, const DataSink& take,
-                        bool& started) {
-  started = false;
+Outcome FtpLib::receive(Transfer& transfer, const DataSink& take) {
+  transfer.started = false;
   if (!control_->isOpen()) return Outcome::lost("not connected");
-  if (!detail::fitsOnCommandLine(command)) return Outcome::local("a line break or NUL in the command");
-  DataConnection data;
-  const Outcome opened = startTransfer(command, type, data);
+  if (!detail::fitsOnCommandLine(transfer.command)) return kLineBreakInCommand;
+  const Outcome opened = startTransfer(transfer);
   if (!opened.ok()) return opened;
-  started = true;
+  transfer.started = true;
+  DataConnection& data = transfer.data;
   // One byte in front stays free for the text-mode filter.
   char* buffer = transferBuffer() + 1;
   Outcome moved = Outcome::success();
@@ -240,8 +314,21 @@ Outcome FtpLib::receive(const std::string& command, char type, const DataSink& t
   // Servers answer a transfer only once the data connection has closed on both sides, a round
   // trip after the data ended: the next transfer's passive request goes out meanwhile, and its
   // answer is waiting when that transfer starts.
-  if (moved.ok() && passive_) control_->sendAhead(passiveCommand());
+  if (moved.ok()) sendPassiveAhead();
   return endTransfer(data, std::move(moved));
+}
+
+Outcome FtpLib::receive(const std::string& command, char type, const DataSink& take,
+                        bool& started) {
+  Transfer transfer{command, type, 0, {}, false};
+  Outcome outcome = receive(transfer, take);
+  started = transfer.started;
+  return outcome;
+}
+
+void FtpLib::setRestartsAllowed(bool allowed) {
+  Guard guard(lock_);
+  restartsAllowed_ = allowed;
 }
 
 bool FtpLib::get(const std::string& localPath, const std::string& remotePath, char mode) {
@@ -254,7 +341,8 @@ bool FtpLib::getFrom(const std::string& localPath, const std::string& remotePath
                      std::uint64_t& offset) {
   Guard guard(lock_);
   if (!detail::isTransferMode(mode)) return finish(Outcome::local("no such transfer mode"));
-  return receiveToFile(localPath, "RETR " + remotePath, mode, true, &offset);
+  // The caller owns the local file: it stays, whatever becomes of the transfer.
+  return receiveToFile(localPath, "RETR " + remotePath, mode, false, &offset);
 }
 
 bool FtpLib::nlstToFile(const std::string& localPath, const std::string& remotePath) {
@@ -271,7 +359,7 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
                            bool removeUnstarted, std::uint64_t* offset) {
   if (!control_->isOpen()) return finish(Outcome::lost("not connected"));
   if (!detail::isCString(localPath) || !detail::fitsOnCommandLine(command)) {
-    return finish(Outcome::local("a line break or NUL in the command"));
+    return finish(kLineBreakInCommand);
   }
   // The local file first: a local problem costs no round trip.
   const std::uint64_t kept = offset != nullptr ? *offset : 0;
@@ -281,10 +369,11 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     control_->lastResponse = failure;
     return finish(Outcome::local(failure));
   }
+  Transfer transfer{command, mode, restartsAllowed_ ? kept : 0, {}, false};
   // A server that refused to restart sends the whole file: what was kept goes.
   bool fromStart = kept == 0;
   auto startOver = [&] {
-    if (fromStart || restart_ != 0) return true;
+    if (fromStart || transfer.restart != 0) return true;
     fromStart = true;
     *offset = 0;
     return file.open(localPath, &failure);
@@ -301,17 +390,22 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     if (observer_) observer_(written);
     return Outcome::success();
   };
-  bool started = false;
-  restart_ = kept;
-  Outcome outcome = receive(command, mode, store, started);
-  if (started && outcome.ok() && !startOver()) outcome = Outcome::local(failure);
-  restart_ = 0;
+  Outcome outcome = receive(transfer, store);
+  // A server that took the restart point and then refused the transfer ("554 ...") may still
+  // send the file from its start: once more, without "REST", before it counts as refused.
+  if (!transfer.started && transfer.restart != 0 && outcome.kind == OutcomeKind::refused &&
+      !outcome.transient() && control_->isOpen()) {
+    transfer.restart = 0;
+    transfer.data.close();
+    outcome = receive(transfer, store);
+  }
+  if (transfer.started && outcome.ok() && !startOver()) outcome = Outcome::local(failure);
   if (outcome.ok() && filter.holdsCr() && !file.write("\r", 1, &failure)) {
     outcome = Outcome::local(failure);
   }
   if (!file.close(&failure) && outcome.ok()) outcome = Outcome::local(failure);
-  // Nothing was received: a retrieval's empty file goes again (what an earlier one kept stays).
-  if (!started && removeUnstarted && kept == 0) platform::deleteFile(localPath);
+  // Nothing was received: a retrieval's empty file goes again.
+  if (!transfer.started && removeUnstarted && kept == 0) platform::deleteFile(localPath);
   if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
   return finish(std::move(outcome));
 }
@@ -330,9 +424,10 @@ bool FtpLib::put(const std::string& localPath, const std::string& remotePath, ch
   if (!detail::fitsOnCommandLine(remotePath)) {
     return finish(Outcome::local("a line break or NUL in the command"));
   }
-  DataConnection data;
-  const Outcome opened = startTransfer("STOR " + remotePath, mode, data);
+  Transfer transfer{"STOR " + remotePath, mode, 0, {}, false};
+  const Outcome opened = startTransfer(transfer);
   if (!opened.ok()) return finish(opened);
+  DataConnection& data = transfer.data;
   char* buffer = transferBuffer();
   std::string lines;
   Outcome moved = Outcome::success();

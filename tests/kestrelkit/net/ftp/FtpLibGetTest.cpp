@@ -159,7 +159,10 @@ TEST_F(FtpLibGetTest, RefusalsOnTheWayToTheDataKeepTheRepliesInStep) {
       {"PASV", "227 Entering Passive Mode (127,0,0,1,300,1).",
        "227 Entering Passive Mode (127,0,0,1,300,1).\n"},
       {"PASV", "227-Two lines\n227 Entering Passive Mode (1,2,3).",
-       "227 Entering Passive Mode (1,2,3).\n"},
+       "227 Two lines Entering Passive Mode (1,2,3).\n"},
+      // A multi-line refusal gives its reason first, and a closing word last.
+      {"TYPE", "504-Type I is not offered to this account.\n504 End.",
+       "504 Type I is not offered to this account. End.\n"},
       {"RETR f", "226 Nothing to send.", "226 Nothing to send.\n", false},
   };
   for (const Case& c : cases) {
@@ -176,6 +179,13 @@ TEST_F(FtpLibGetTest, RefusalsOnTheWayToTheDataKeepTheRepliesInStep) {
     EXPECT_EQ(::access(local.c_str(), F_OK), -1) << "nothing was received";
     EXPECT_EQ(connection.sendCommand("NOOP", '2'), c.inStep);
     EXPECT_EQ(connection.connected(), c.inStep);
+    // A file the caller made for a retrieval stays its own, however the retrieval ends.
+    std::uint64_t offset = 0;
+    ASSERT_TRUE(connection.connect(server.host(), server.port()));
+    ASSERT_TRUE(connection.login("user", "secret"));
+    EXPECT_FALSE(connection.getFrom(local, "f", 'I', offset));
+    EXPECT_EQ(::access(local.c_str(), F_OK), 0);
+    ::unlink(local.c_str());
   }
 }
 

@@ -57,6 +57,9 @@ TEST(FtpLibTimeout, NoWaitOutlastsTheLimit) {
   const std::vector<Hang> hangs = {
       {"no greeting", [](FakeFtpServer& s) { s.setSilent("greeting"); }, false, "connect",
        OutcomeKind::timedOut, "no reply for 0.3 s"},
+      {"\"120\" for ever",
+       [](FakeFtpServer& s) { s.setGreetingRepeated("120 Wait.", std::chrono::milliseconds(50)); },
+       false, "connect", OutcomeKind::timedOut, "no reply for 0.3 s"},
       {"no answer to the login", [](FakeFtpServer& s) { s.setSilent("PASS"); }, false, "login",
        OutcomeKind::timedOut, "no reply for 0.3 s"},
       {"no answer to PASV", [](FakeFtpServer& s) { s.setSilent("PASV"); }, false, "get",
