@@ -502,7 +502,8 @@ TEST_F(FtpLibTest, Ipv6UsesExtendedDataCommands) {
   six->setListing("", kReadme + "\r\n");
   for (bool passive : {true, false}) {
     FtpLib connection;
-    ASSERT_TRUE(connection.connect("::1", six->port()));
+    // The address may stand in brackets, as addresses write it.
+    ASSERT_TRUE(connection.connect(passive ? "::1" : "[::1]", six->port()));
     passive ? connection.setPassiveMode() : connection.setActiveMode();
     ASSERT_TRUE(connection.login("user", "secret"));
     std::vector<FtpFileInfo> records;
