@@ -44,6 +44,13 @@ TEST_P(WholeTreeDownload, ArrivesByteForByteInBothModes) {
   }
 }
 
+TEST_P(WholeTreeDownload, WrongPasswordGivesTheLoginFailure) {
+  auto wrong = run({"--password=not-the-password"});
+  EXPECT_EQ(wrong.process.exitCode, 0);
+  EXPECT_NE(wrong.process.out.find("\nLogin failure 530"), std::string::npos) << wrong.process.out;
+  EXPECT_TRUE(wrong.printed(savedLine(0)));
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, WholeTreeDownload,
                          ::testing::Values(ServerKind::inetutils, ServerKind::netkit,
                                            ServerKind::twisted),
