@@ -55,8 +55,7 @@ JobRun runJob(const FtpServerProcess& server, const std::string& local,
   return run;
 }
 
-std::string differingFiles(const std::string& local, const FileSet& names) {
-  const ServedTree& tree = ServedTree::get();
+std::string differingFiles(const std::string& local, const FileSet& names, const ServedTree& tree) {
   std::string differing;
   for (const auto& name : names) {
     if (!sameBytes(tree.file(name), local + "/" + name)) differing += " " + name;

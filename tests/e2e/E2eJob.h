@@ -31,9 +31,10 @@ JobRun runJob(const FtpServerProcess& server, const std::string& local,
 std::vector<std::string> jobArguments(const FtpServerProcess& server, const std::string& local,
                                       std::vector<std::string> options);
 
-/// "" when every file of `names` below `local` holds the same bytes as in the served tree,
-/// otherwise the names that differ.
-std::string differingFiles(const std::string& local, const FileSet& names);
+/// "" when every file of `names` below `local` holds the same bytes as in `tree`, otherwise the
+/// names that differ.
+std::string differingFiles(const std::string& local, const FileSet& names,
+                           const ServedTree& tree = ServedTree::get());
 
 /// Readable listing of a set, for failure messages.
 std::string describe(const FileSet& names);

@@ -120,6 +120,18 @@ std::vector<pid_t> descendants(pid_t root) {
   return found;
 }
 
+/// Servers that check the account's own password, through PAM; the others map their own user
+/// "user" onto the account, or need none.
+bool checksTheAccount(ServerKind kind) {
+  return kind == ServerKind::vsftpd || kind == ServerKind::inetutils || kind == ServerKind::netkit;
+}
+
+/// Servers started on port 0 that print the port they were given.
+bool reportsItsPort(ServerKind kind) {
+  return kind == ServerKind::pyftpdlib || kind == ServerKind::inetutils ||
+         kind == ServerKind::netkit || kind == ServerKind::twisted;
+}
+
 std::string accountIds() {
   const passwd* account = ::getpwnam(kAccount);
   if (!account) throw std::runtime_error("no account marlowick-e2e: run tests/e2e/servers.sh");
@@ -145,6 +157,12 @@ std::string serverName(ServerKind kind) {
       return "proftpd";
     case ServerKind::pyftpdlib:
       return "pyftpdlib";
+    case ServerKind::inetutils:
+      return "inetutils";
+    case ServerKind::netkit:
+      return "netkit";
+    case ServerKind::twisted:
+      return "twisted";
   }
   return "unknown";
 }
@@ -152,7 +170,7 @@ std::string serverName(ServerKind kind) {
 FtpServerProcess::FtpServerProcess(ServerKind kind, const std::string& root, ServerSetup setup)
     : kind_(kind),
       host_(setup.ipv6 ? "::1" : "127.0.0.1"),
-      user_(kind == ServerKind::vsftpd ? kAccount : "user"), password_(kPassword) {
+      user_(checksTheAccount(kind) ? kAccount : "user"), password_(kPassword) {
   ::chmod(config_.path().c_str(), 0755);
   // A port picked here may be taken before the server binds it: try again with another.
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -177,7 +195,7 @@ bool FtpServerProcess::start(const std::string& root, const ServerSetup& setup) 
   ProcessOptions options;
   options.env["LD_LIBRARY_PATH"] = libraryPath();
   options.env["TZ"] = "UTC";
-  if (kind_ == ServerKind::pyftpdlib) {
+  if (reportsItsPort(kind_)) {
     process_ = std::make_unique<BackgroundProcess>(commandLine(root, setup), options);
     try {
       port_ = std::stoi(process_->readLine(std::chrono::seconds(20)));
@@ -278,6 +296,30 @@ std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
       if (setup.tls) line.insert(line.end(), {"--tls", certificate, "--tls-key", key});
       return line;
     }
+    case ServerKind::inetutils:
+    case ServerKind::netkit: {
+      // Both ask PAM for the service "ftp"; their conversation needs pam_ftp first in it, as
+      // the PAM file of their packages says. It passes other names on to pam_unix.
+      writeFile(config_.file("pam-ftp"),
+                "auth sufficient pam_ftp.so\nauth required pam_unix.so nodelay\n"
+                "account required pam_permit.so\nsession required pam_permit.so\n");
+      std::vector<std::string> line{testing_support::kSystemPython,
+                                    std::string(MARLOWICK_SOURCE_DIR) + "/tests/e2e/inetd.py",
+                                    "--home", root, "--account", kAccount,
+                                    "--pam", config_.file("pam-ftp"), "--"};
+      // inetutils: -a pam checks passwords through PAM (not /etc/shells, which lacks the
+      // account's shell). netkit: -z nossl, a plain server.
+      if (kind_ == ServerKind::inetutils) {
+        line.insert(line.end(), {sbin + "ftpd", "-a", "pam"});
+      } else {
+        line.insert(line.end(), {sbin + "in.ftpd", "-z", "nossl"});
+      }
+      return line;
+    }
+    case ServerKind::twisted:
+      return {testing_support::kSystemPython,
+              std::string(MARLOWICK_SOURCE_DIR) + "/tests/e2e/twistedftpd.py", root, "--user",
+              user_, "--password", password_, "--host", host_};
   }
   return {};
 }

@@ -9,8 +9,11 @@
 namespace e2e {
 
 /// The real FTP servers the program is tried against: Debian's packages, unpacked by
-/// tests/e2e/servers.sh (all but pyftpdlib, which is installed).
-enum class ServerKind { vsftpd, pureFtpd, proftpd, pyftpdlib };
+/// tests/e2e/servers.sh (all but pyftpdlib and Twisted, which are installed). GNU inetutils
+/// ftpd and netkit ftpd serve one session on standard input and output: tests/e2e/inetd.py
+/// accepts the connections for them. Twisted reads names as Latin-1: it serves
+/// ServedTree::asciiNames().
+enum class ServerKind { vsftpd, pureFtpd, proftpd, pyftpdlib, inetutils, netkit, twisted };
 
 /// Lower-case name, usable in a test name.
 std::string serverName(ServerKind kind);

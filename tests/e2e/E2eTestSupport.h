@@ -12,10 +12,17 @@
 
 namespace e2e {
 
+/// The tree `kind` serves: Twisted gets the one with ASCII names only.
+inline const ServedTree& servedTreeFor(ServerKind kind) {
+  return kind == ServerKind::twisted ? ServedTree::asciiNames() : ServedTree::get();
+}
+
 /// A test against one real server serving the tree, with a fresh local folder.
 class ServerTest : public ::testing::TestWithParam<ServerKind> {
  protected:
-  void SetUp() override { server_ = std::make_unique<FtpServerProcess>(GetParam(), tree().root()); }
+  void SetUp() override {
+    server_ = std::make_unique<FtpServerProcess>(GetParam(), servedTreeFor(GetParam()).root());
+  }
 
   static const ServedTree& tree() { return ServedTree::get(); }
   const std::string& local() const { return local_.path(); }

@@ -43,19 +43,25 @@ class OwnTree {
   testing_support::TempDir stateDir_;
 };
 
-std::string treeRoot() {
+/// The folder tree.sh made for this run, which holds the trees.
+std::string runFolder() {
   // Set by the ctest fixture that made the tree for this run.
   const std::string runState = MARLOWICK_E2E_STATE;
   std::string folder = firstLine(runState);
-  if (!folder.empty() && fs::is_directory(folder + "/tree")) return folder + "/tree";
+  if (!folder.empty() && fs::is_directory(folder + "/tree")) return folder;
   static const auto own = std::make_unique<OwnTree>();
-  return firstLine(own->state()) + "/tree";
+  return firstLine(own->state());
 }
 
 }  // namespace
 
 const ServedTree& ServedTree::get() {
-  static const ServedTree tree(treeRoot());
+  static const ServedTree tree(runFolder() + "/tree");
+  return tree;
+}
+
+const ServedTree& ServedTree::asciiNames() {
+  static const ServedTree tree(runFolder() + "/tree-ascii");
   return tree;
 }
 

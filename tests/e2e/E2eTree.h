@@ -24,6 +24,8 @@ using FileSet = std::set<std::string>;
 class ServedTree {
  public:
   static const ServedTree& get();
+  /// The same tree without its names outside ASCII, for servers that read names as Latin-1.
+  static const ServedTree& asciiNames();
 
   const std::string& root() const { return root_; }
   std::string file(const std::string& relative) const { return root_ + "/" + relative; }

@@ -1,6 +1,9 @@
 """Writes the tree that every server of the end-to-end tests serves.
 
-Usage: make_tree.py ROOT
+Usage: make_tree.py ROOT [NOW] [--ascii]
+
+With --ascii, the names that hold letters outside ASCII are left out: a tree for servers that
+read names as Latin-1.
 
 Deterministic: the same names, sizes and bytes on every run. Only the modification times of the
 files under aged/ follow the clock (minutes and days before now); every other file is dated
@@ -59,7 +62,7 @@ def deep(root):
         write(root, f"{path}/level{level}.txt", 100 + level)
 
 
-def names(root):
+def names(root, ascii_only):
     for name, size in [
         ("names/name with blanks.txt", 210),
         ("names/caf\u00e9 cr\u00e8me.txt", 220),
@@ -71,7 +74,8 @@ def names(root):
         ("space dir/a b.txt", 270),
         ("-dash folder/inside.txt", 280),
     ]:
-        write(root, name, size)
+        if not ascii_only or name.isascii():
+            write(root, name, size)
 
 
 def aged(root, now):
@@ -136,14 +140,16 @@ def links(root):
 
 
 def main():
-    root = sys.argv[1]
-    now = int(sys.argv[2]) if len(sys.argv) > 2 else int(__import__("time").time())
+    arguments = [argument for argument in sys.argv[1:] if argument != "--ascii"]
+    ascii_only = len(arguments) < len(sys.argv) - 1
+    root = arguments[0]
+    now = int(arguments[1]) if len(arguments) > 1 else int(__import__("time").time())
     os.makedirs(root, exist_ok=True)
     write(root, "README.txt", 64)
     text_lines(root)
     bulk(root)
     deep(root)
-    names(root)
+    names(root, ascii_only)
     aged(root, now)
     limits(root)
     huge(root)

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Unpacks Debian's vsftpd, pure-ftpd and proftpd (with its TLS module), with the few libraries
-# they need that a plain system lacks, below one folder (default: build/servers), so that all
-# of them can run side by side without being installed: Debian's FTP server packages conflict
-# with one another.
+# Unpacks Debian's vsftpd, pure-ftpd, proftpd (with its TLS module), GNU inetutils ftpd and netkit
+# ftpd (Debian 12 has it only in its TLS build, ftpd-ssl: the package ftpd is a transition to it),
+# with the few libraries they need that a plain system lacks, below one folder (default:
+# build/servers), so that all of them can run side by side without being installed: Debian's
+# FTP server packages conflict with one another.
 # Also makes the account the servers drop to and check passwords against (user marlowick-e2e,
 # password secret-e2e, PAM service marlowick-e2e), which needs root the first time.
 # Quiet and idempotent; prints nothing unless something fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 target=${1:-build/servers}
-packages=(vsftpd pure-ftpd proftpd-core proftpd-mod-crypto
+packages=(vsftpd pure-ftpd proftpd-core proftpd-mod-crypto inetutils-ftpd ftpd-ssl
   libwrap0 libhiredis0.14 libmemcached11 libmemcachedutil2 libhashkit2 libpcre2-posix3
   libsodium23)
 stamp="$target/root/.unpacked"
