@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/win32/Wide.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -141,4 +142,61 @@ TEST(FilesWin32, PathsOfOneFileShareAKey) {
             platform::sameFileKey("C:\\dl\\x\\CAF\xC3\x89"));
   EXPECT_NE(platform::sameFileKey("C:\\dl\\a.txt"), platform::sameFileKey("C:\\dl\\a.txt.txt"));
   EXPECT_NE(platform::sameFileKey("C:\\dl\\..\\a"), platform::sameFileKey("C:\\dl\\a"));
+}
+
+// A deep tree passes MAX_PATH (260 characters) soon: its files are made, held, written,
+// renamed, measured and removed like any other.
+TEST(FilesWin32, PathsLongerThanMaxPathWork) {
+  TempDir dir;
+  std::string deep = dir.path();
+  while (deep.size() <= 300) deep += "\\" + std::string(50, 'd');
+  std::string error;
+  ASSERT_TRUE(platform::makeFolderChain(deep + "/sub", &error)) << error;
+  const std::string part = deep + "\\sub\\..\\.a.bin.marlowick-part";
+  const std::string final = deep + "/a.bin";
+  ASSERT_EQ(platform::createNewFile(part, &error), platform::NewFile::created) << error;
+  EXPECT_EQ(platform::plainFileProblem(part), "");
+  platform::FileLock lock;
+  EXPECT_EQ(lock.take(part, &error), platform::LockTaken::taken) << error;
+  platform::OutputFile file;
+  ASSERT_TRUE(file.open(part, &error)) << error;
+  ASSERT_TRUE(file.write("data", 4, &error) && file.close(&error)) << error;
+  ASSERT_TRUE(platform::renameFile(part, final, &error)) << error;
+  EXPECT_EQ(platform::pathKind(final), platform::PathKind::file);
+  EXPECT_EQ(platform::fileSize(final), 4u);
+  EXPECT_TRUE(platform::modifiedTime(final).has_value());
+  std::string content;
+  EXPECT_TRUE(platform::readWholeFile(final, content, &error)) << error;
+  EXPECT_EQ(content, "data");
+  EXPECT_TRUE(platform::deleteFile(final, &error)) << error;
+}
+
+TEST(FilesWin32, SystemPathsAreWholeAndPrefixed) {
+  using platform::win32::systemPath;
+  EXPECT_EQ(systemPath("C:\\dl\\sub\\..\\a.bin"), L"\\\\?\\C:\\dl\\a.bin");
+  EXPECT_EQ(systemPath("C:/dl/a.bin"), L"\\\\?\\C:\\dl\\a.bin");
+  EXPECT_EQ(systemPath("\\\\server\\share\\a.bin"), L"\\\\?\\UNC\\server\\share\\a.bin");
+  EXPECT_EQ(systemPath("\\\\?\\C:\\a."), L"\\\\?\\C:\\a.");
+  EXPECT_EQ(systemPath("\\\\.\\NUL"), L"\\\\.\\NUL");
+}
+
+// Like a link on POSIX, a reparse point or a second name of another file at a part file's place
+// is refused rather than written through.
+TEST(FilesWin32, OnlyAPlainFileHasNoProblem) {
+  TempDir dir;
+  writeFile(dir.file("victim"), "precious");
+  EXPECT_EQ(platform::plainFileProblem(dir.file("victim")), "");
+  const std::wstring victim = platform::win32::systemPath(dir.file("victim"));
+  ASSERT_TRUE(::CreateHardLinkW(platform::win32::systemPath(dir.file("second")).c_str(),
+                                victim.c_str(), nullptr));
+  EXPECT_EQ(platform::plainFileProblem(dir.file("second")),
+            platform::win32::systemMessage(ERROR_TOO_MANY_LINKS));
+  EXPECT_EQ(platform::plainFileProblem(dir.path()), platform::errorText(EISDIR));
+  const std::wstring link = platform::win32::systemPath(dir.file("link"));
+  if (!::CreateSymbolicLinkW(link.c_str(), victim.c_str(), 0) ||
+      (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    GTEST_SKIP() << "no reparse points here (Wine before 9 makes none)";
+  }
+  EXPECT_EQ(platform::plainFileProblem(dir.file("link")),
+            platform::win32::systemMessage(ERROR_CANT_RESOLVE_FILENAME));
 }
