@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/ConsoleOutput.h"
@@ -21,6 +22,7 @@ namespace marlowick {
 using kestrelkit::net::ftp::FtpFileInfo;
 using kestrelkit::net::ftp::FtpLib;
 using kestrelkit::net::ftp::kUnknownSize;
+namespace ticks = kestrelkit::net::ftp::ticks;
 using platform::Outcome;
 
 namespace {
@@ -31,6 +33,19 @@ bool sameSizeFileAt(const std::string& path, std::uint64_t size) {
   if (size == kUnknownSize) return false;
   if (platform::pathKind(path) != platform::PathKind::file) return false;
   return platform::fileSize(path) == size;
+}
+
+/// True when the part file may be continued: shorter than the listed file, and written no
+/// earlier than the listed modification time. A listing gives that time to the minute, or only
+/// to the day for older files, rounded down, so a part file written within the listed minute
+/// or day counts as not older. An unknown time cannot show that the file is unchanged, and the
+/// old head with a new tail would be saved as right: such a file starts afresh.
+bool holdsUnchangedStart(const PartFile& part, const FtpFileInfo& record) {
+  if (record.size == kUnknownSize || part.size() >= record.size) return false;
+  if (record.modifyTime == ticks::kUnknownTime) return false;
+  const std::optional<std::int64_t> written = platform::modifiedTime(part.path());
+  return written && ticks::fromUnixSecondsOrUnknown(*written) != ticks::kUnknownTime &&
+         ticks::fromUnixSeconds(*written) >= record.modifyTime;
 }
 
 /// Feeds a transfer's byte counts to its progress line while it lives.
@@ -123,9 +138,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
   // Only a binary copy can go on where it stopped: text mode changes the line ends on the way.
   const bool image = settings_.transferMode == 'I';
   std::uint64_t offset = 0;
-  if (settings_.resume && image && record.size != kUnknownSize && part.size() < record.size) {
-    offset = part.size();
-  }
+  if (settings_.resume && image && holdsUnchangedStart(part, record)) offset = part.size();
   RetryBudget budget(settings_);
   for (;;) {
     // Without further tries a lost connection stays lost, as it always did.
@@ -143,6 +156,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     }
     if (!outcome.transient() || !budget.take()) {
       if (!sessionOpen) {
+        if (settings_.resume && image) part.keep();
         goneReason_ = failure;
         return Fetched::gone;
       }
