@@ -88,46 +88,49 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   // Each remote level becomes a local folder level, named with the native separator.
   std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
   const std::string localPath = settings_.local + display;
+  // The file gets its name as listed; what is shown and logged of it never has control bytes
+  // that a terminal would obey.
+  const std::string shown = visibleName(display);
   if (!settings_.justPrint && !names_.claim(localPath, record.name)) {
     return failed(fmt::format(
-        "Download {} failed: another remote name of this job has the same local name", display));
+        "Download {} failed: another remote name of this job has the same local name", shown));
   }
   if (!settings_.overwrite && sameSizeFileAt(localPath, record.size)) {
-    say(fmt::format(" Same size, skiped: {}", display), true);
+    say(fmt::format(" Same size, skiped: {}", shown), true);
     return FileOutcome::notSaved;
   }
   if (settings_.justPrint) {
-    say(fmt::format(" found {}, last modified: {:s}", display, TickTime{record.modifyTime}), true);
+    say(fmt::format(" found {}, last modified: {:s}", shown, TickTime{record.modifyTime}), true);
     return FileOutcome::notSaved;
   }
   if (!goneReason_.empty() && mayHandBack) return FileOutcome::connectionGone;
   try {
     makeFolders_(localPath);
   } catch (const std::exception& error) {
-    return failed(fmt::format("create {} catch {}", localPath, error.what()));
+    return failed(fmt::format("create {} catch {}", visibleName(localPath), visibleName(error.what())));
   }
   if (report != nullptr) {
-    report->announce(display, position);
+    report->announce(shown, position);
   } else {
-    printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
+    printAndLog(fmt::format(" Downloading {} {}/{} ...", shown, position, count), true);
   }
-  if (!goneReason_.empty()) return failed(fmt::format("Download {} failed: {}", display, goneReason_));
+  if (!goneReason_.empty()) return failed(fmt::format("Download {} failed: {}", shown, goneReason_));
   // Found before the data is asked for, not after it crossed the network.
   if (std::string obstacle = localPathObstacle(localPath); !obstacle.empty()) {
-    return failed(fmt::format("Download {} failed: {}", display, obstacle));
+    return failed(fmt::format("Download {} failed: {}", shown, obstacle));
   }
   std::string failure;
   Fetched fetched = Fetched::failed;
   if (TransferProgress::visible()) {
-    TransferProgress progress(display, record.size);
+    TransferProgress progress(shown, record.size);
     ObservedTransfer observed(ftp, progress);
-    fetched = fetch(ftp, record, localPath, display, say, failure);
+    fetched = fetch(ftp, record, localPath, shown, say, failure);
   } else {
-    fetched = fetch(ftp, record, localPath, display, say, failure);
+    fetched = fetch(ftp, record, localPath, shown, say, failure);
   }
   if (fetched == Fetched::saved) return FileOutcome::saved;
   if (fetched == Fetched::gone && mayHandBack) return FileOutcome::connectionGone;
-  return failed(fmt::format("Download {} failed: {}", display, failure));
+  return failed(fmt::format("Download {} failed: {}", shown, failure));
 }
 
 FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
