@@ -107,14 +107,17 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   try {
     makeFolders_(localPath);
   } catch (const std::exception& error) {
-    return failed(fmt::format("create {} catch {}", visibleName(localPath), visibleName(error.what())));
+    return failed(
+        fmt::format("create {} catch {}", visibleName(localPath), visibleName(error.what())));
   }
   if (report != nullptr) {
     report->announce(shown, position);
   } else {
     printAndLog(fmt::format(" Downloading {} {}/{} ...", shown, position, count), true);
   }
-  if (!goneReason_.empty()) return failed(fmt::format("Download {} failed: {}", shown, goneReason_));
+  if (!goneReason_.empty()) {
+    return failed(fmt::format("Download {} failed: {}", shown, goneReason_));
+  }
   // Found before the data is asked for, not after it crossed the network.
   if (std::string obstacle = localPathObstacle(localPath); !obstacle.empty()) {
     return failed(fmt::format("Download {} failed: {}", shown, obstacle));

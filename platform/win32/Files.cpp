@@ -22,7 +22,8 @@ void setError(std::string* error, std::string text) {
 std::string lastSystemMessage() { return win32::systemMessage(::GetLastError()); }
 
 bool attributesOf(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
-  return ::GetFileAttributesExW(win32::systemPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
+  const std::wstring wide = win32::systemPath(path);
+  return ::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
@@ -95,23 +96,24 @@ std::optional<std::int64_t> modifiedTime(const std::string& path) {
 }
 
 std::string plainFileProblem(const std::string& path) {
-  // The entry itself, not what a reparse point leads to; folders open as well.
-  OwnedHandle entry(::CreateFileW(win32::systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
+  const std::wstring wide = win32::systemPath(path);
+  // The entry's own attributes: a reparse point is not followed.
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return lastSystemMessage();
+  // The system's reason for a chain of links it will not follow.
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return win32::systemMessage(ERROR_CANT_RESOLVE_FILENAME);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return errorText(EISDIR);
+  OwnedHandle entry(::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                  nullptr));
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (entry.get() == INVALID_HANDLE_VALUE) {
     entry.release();
     return lastSystemMessage();
   }
   BY_HANDLE_FILE_INFORMATION facts{};
   if (!::GetFileInformationByHandle(entry.get(), &facts)) return lastSystemMessage();
-  // The system's reason for a chain of links it will not follow.
-  if (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    return win32::systemMessage(ERROR_CANT_RESOLVE_FILENAME);
-  }
-  if (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return errorText(EISDIR);
   if (facts.nNumberOfLinks != 1) return win32::systemMessage(ERROR_TOO_MANY_LINKS);
   return {};
 }
@@ -223,8 +225,8 @@ std::FILE* openFile(const std::string& path, const char* mode) {
 std::FILE* openForAppending(const std::string& path) { return openFile(path, "ab"); }
 
 NewFile createNewFile(const std::string& path, std::string* error) {
-  OwnedHandle file(::CreateFileW(win32::systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  OwnedHandle file(::CreateFileW(win32::systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() != INVALID_HANDLE_VALUE) return NewFile::created;
   file.release();
   const DWORD code = ::GetLastError();
@@ -270,9 +272,9 @@ OutputFile::~OutputFile() { close(); }
 // kClosed is INVALID_HANDLE_VALUE's value, so a handle fits the field as it is.
 bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t keep) {
   close();
-  HANDLE file = ::CreateFileW(win32::systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              keep == 0 ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE file = ::CreateFileW(win32::systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, keep == 0 ? CREATE_ALWAYS : OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     setError(error, lastSystemMessage());
     return false;
