@@ -44,8 +44,9 @@ bool holdsUnchangedStart(const PartFile& part, const FtpFileInfo& record) {
   if (record.size == kUnknownSize || part.size() >= record.size) return false;
   if (record.modifyTime == ticks::kUnknownTime) return false;
   const std::optional<std::int64_t> written = platform::modifiedTime(part.path());
-  return written && ticks::fromUnixSecondsOrUnknown(*written) != ticks::kUnknownTime &&
-         ticks::fromUnixSeconds(*written) >= record.modifyTime;
+  if (!written) return false;
+  const std::int64_t writtenAt = ticks::fromUnixSecondsOrUnknown(*written);
+  return writtenAt != ticks::kUnknownTime && writtenAt >= record.modifyTime;
 }
 
 /// Feeds a transfer's byte counts to its progress line while it lives.
