@@ -8,6 +8,7 @@
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "marlowick/Logger.h"
+#include "marlowick/SafeName.h"
 #include "platform/Console.h"
 
 namespace marlowick {
@@ -173,7 +174,8 @@ std::string TransferProgress::text(const std::string& name, std::uint64_t receiv
                                    std::uint64_t size, Clock::duration elapsed) {
   const double seconds = std::chrono::duration<double>(elapsed).count();
   const double rate = seconds > 0 ? static_cast<double>(received) / seconds : 0;
-  std::string line = " " + shortName(name) + "  " + bytesText(received);
+  // A remote name's control bytes would be obeyed by the terminal: shown as \xNN.
+  std::string line = " " + shortName(visibleName(name)) + "  " + bytesText(received);
   if (size != kUnknownSize) line += " / " + bytesText(size);
   line += "  " + bytesText(static_cast<std::uint64_t>(rate)) + "/s";
   if (size != kUnknownSize && size >= received && rate > 0) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/ConsoleOutput.h"
@@ -21,6 +22,7 @@ namespace marlowick {
 using kestrelkit::net::ftp::FtpFileInfo;
 using kestrelkit::net::ftp::FtpLib;
 using kestrelkit::net::ftp::kUnknownSize;
+namespace ticks = kestrelkit::net::ftp::ticks;
 using platform::Outcome;
 
 namespace {
@@ -31,6 +33,20 @@ bool sameSizeFileAt(const std::string& path, std::uint64_t size) {
   if (size == kUnknownSize) return false;
   if (platform::pathKind(path) != platform::PathKind::file) return false;
   return platform::fileSize(path) == size;
+}
+
+/// True when the part file may be continued: shorter than the listed file, and written no
+/// earlier than the listed modification time. A listing gives that time to the minute, or only
+/// to the day for older files, rounded down, so a part file written within the listed minute
+/// or day counts as not older. An unknown time cannot show that the file is unchanged, and the
+/// old head with a new tail would be saved as right: such a file starts afresh.
+bool holdsUnchangedStart(const PartFile& part, const FtpFileInfo& record) {
+  if (record.size == kUnknownSize || part.size() >= record.size) return false;
+  if (record.modifyTime == ticks::kUnknownTime) return false;
+  const std::optional<std::int64_t> written = platform::modifiedTime(part.path());
+  if (!written) return false;
+  const std::int64_t writtenAt = ticks::fromUnixSecondsOrUnknown(*written);
+  return writtenAt != ticks::kUnknownTime && writtenAt >= record.modifyTime;
 }
 
 /// Feeds a transfer's byte counts to its progress line while it lives.
@@ -73,46 +89,52 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   // Each remote level becomes a local folder level, named with the native separator.
   std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
   const std::string localPath = settings_.local + display;
+  // The file gets its name as listed; what is shown and logged of it never has control bytes
+  // that a terminal would obey.
+  const std::string shown = visibleName(display);
   if (!settings_.justPrint && !names_.claim(localPath, record.name)) {
     return failed(fmt::format(
-        "Download {} failed: another remote name of this job has the same local name", display));
+        "Download {} failed: another remote name of this job has the same local name", shown));
   }
   if (!settings_.overwrite && sameSizeFileAt(localPath, record.size)) {
-    say(fmt::format(" Same size, skiped: {}", display), true);
+    say(fmt::format(" Same size, skiped: {}", shown), true);
     return FileOutcome::notSaved;
   }
   if (settings_.justPrint) {
-    say(fmt::format(" found {}, last modified: {:s}", display, TickTime{record.modifyTime}), true);
+    say(fmt::format(" found {}, last modified: {:s}", shown, TickTime{record.modifyTime}), true);
     return FileOutcome::notSaved;
   }
   if (!goneReason_.empty() && mayHandBack) return FileOutcome::connectionGone;
   try {
     makeFolders_(localPath);
   } catch (const std::exception& error) {
-    return failed(fmt::format("create {} catch {}", localPath, error.what()));
+    return failed(
+        fmt::format("create {} catch {}", visibleName(localPath), visibleName(error.what())));
   }
   if (report != nullptr) {
-    report->announce(display, position);
+    report->announce(shown, position);
   } else {
-    printAndLog(fmt::format(" Downloading {} {}/{} ...", display, position, count), true);
+    printAndLog(fmt::format(" Downloading {} {}/{} ...", shown, position, count), true);
   }
-  if (!goneReason_.empty()) return failed(fmt::format("Download {} failed: {}", display, goneReason_));
+  if (!goneReason_.empty()) {
+    return failed(fmt::format("Download {} failed: {}", shown, goneReason_));
+  }
   // Found before the data is asked for, not after it crossed the network.
   if (std::string obstacle = localPathObstacle(localPath); !obstacle.empty()) {
-    return failed(fmt::format("Download {} failed: {}", display, obstacle));
+    return failed(fmt::format("Download {} failed: {}", shown, obstacle));
   }
   std::string failure;
   Fetched fetched = Fetched::failed;
   if (TransferProgress::visible()) {
-    TransferProgress progress(display, record.size);
+    TransferProgress progress(shown, record.size);
     ObservedTransfer observed(ftp, progress);
-    fetched = fetch(ftp, record, localPath, display, say, failure);
+    fetched = fetch(ftp, record, localPath, shown, say, failure);
   } else {
-    fetched = fetch(ftp, record, localPath, display, say, failure);
+    fetched = fetch(ftp, record, localPath, shown, say, failure);
   }
   if (fetched == Fetched::saved) return FileOutcome::saved;
   if (fetched == Fetched::gone && mayHandBack) return FileOutcome::connectionGone;
-  return failed(fmt::format("Download {} failed: {}", display, failure));
+  return failed(fmt::format("Download {} failed: {}", shown, failure));
 }
 
 FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
@@ -123,9 +145,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
   // Only a binary copy can go on where it stopped: text mode changes the line ends on the way.
   const bool image = settings_.transferMode == 'I';
   std::uint64_t offset = 0;
-  if (settings_.resume && image && record.size != kUnknownSize && part.size() < record.size) {
-    offset = part.size();
-  }
+  if (settings_.resume && image && holdsUnchangedStart(part, record)) offset = part.size();
   RetryBudget budget(settings_);
   for (;;) {
     // Without further tries a lost connection stays lost, as it always did.
@@ -154,6 +174,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     }
     if (!outcome.transient() || !budget.take()) {
       if (!sessionOpen) {
+        if (settings_.resume && image) part.keep();
         goneReason_ = failure;
         return Fetched::gone;
       }

@@ -48,7 +48,10 @@ bool PartFile::create(std::string& failure) {
     switch (platform::createNewFile(partPath_, &failure)) {
       case platform::NewFile::created:
       case platform::NewFile::exists:
-        return hold(failure);
+        // Whatever someone who may write to the folder put there, a link, a FIFO or a second
+        // name of another file, is never written through nor waited on: only a plain file is.
+        failure = platform::plainFileProblem(partPath_);
+        return failure.empty() && hold(failure);
       case platform::NewFile::failed:
         break;
     }

@@ -11,7 +11,8 @@ namespace marlowick {
 /// the folder, onto the folder itself, or somewhere other than what the messages show.
 bool isSafeRelativeName(std::string_view name);
 
-/// `name` for a message: bytes below 0x20 and 0x7F are written as \xNN.
+/// `name` for a message, with nothing a terminal would obey: bytes below 0x20 and 0x7F, and the
+/// UTF-8 forms of U+0080 to U+009F, are written as \xNN (\xC2\xNN).
 std::string visibleName(std::string_view name);
 
 }  // namespace marlowick

@@ -21,6 +21,16 @@ std::uint64_t pathQueryCount();
 /// Size of the file at `path`, or nothing when it cannot be read.
 std::optional<std::uint64_t> fileSize(const std::string& path);
 
+/// When the file at `path` was last written, in seconds since 1970 (UTC), or nothing when it
+/// cannot be read.
+std::optional<std::int64_t> modifiedTime(const std::string& path);
+
+/// Why the entry at `path` itself (a link is never followed) is not a plain file, in the
+/// system's words: a symbolic link (on Windows any reparse point), a folder, a FIFO or device,
+/// or a file with a further name elsewhere (a hard link), any of which would carry what is
+/// written there somewhere else, or hold the writer. Empty for a regular file with one name.
+std::string plainFileProblem(const std::string& path);
+
 /// Deletes a file. Returns false and sets `error` on failure.
 bool deleteFile(const std::string& path, std::string* error = nullptr);
 

@@ -49,6 +49,24 @@ std::optional<std::uint64_t> fileSize(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+std::optional<std::int64_t> modifiedTime(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(info.st_mtime);
+}
+
+std::string plainFileProblem(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return lastErrorText();
+  // The reasons opening it for writing would give: a link refused by O_NOFOLLOW, a folder, a
+  // FIFO without a reader.
+  if (S_ISLNK(info.st_mode)) return errorText(ELOOP);
+  if (S_ISDIR(info.st_mode)) return errorText(EISDIR);
+  if (!S_ISREG(info.st_mode)) return errorText(ENXIO);
+  if (info.st_nlink != 1) return errorText(EMLINK);
+  return {};
+}
+
 bool deleteFile(const std::string& path, std::string* error) {
   if (::unlink(path.c_str()) == 0) return true;
   setError(error, lastErrorText());

@@ -22,7 +22,8 @@ void setError(std::string* error, std::string text) {
 std::string lastSystemMessage() { return win32::systemMessage(::GetLastError()); }
 
 bool attributesOf(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
-  return ::GetFileAttributesExW(win32::widen(path).c_str(), GetFileExInfoStandard, &data) != 0;
+  const std::wstring wide = win32::systemPath(path);
+  return ::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
@@ -83,8 +84,42 @@ std::optional<std::uint64_t> fileSize(const std::string& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::optional<std::int64_t> modifiedTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!attributesOf(path, data)) return std::nullopt;
+  // 100-nanosecond ticks since 1601.
+  const std::int64_t ticks = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime);
+  constexpr std::int64_t kTicksTo1970 = 116444736000000000;
+  return (ticks - kTicksTo1970) / 10000000;
+}
+
+std::string plainFileProblem(const std::string& path) {
+  const std::wstring wide = win32::systemPath(path);
+  // The entry's own attributes: a reparse point is not followed.
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return lastSystemMessage();
+  // The system's reason for a chain of links it will not follow.
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return win32::systemMessage(ERROR_CANT_RESOLVE_FILENAME);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return errorText(EISDIR);
+  OwnedHandle entry(::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (entry.get() == INVALID_HANDLE_VALUE) {
+    entry.release();
+    return lastSystemMessage();
+  }
+  BY_HANDLE_FILE_INFORMATION facts{};
+  if (!::GetFileInformationByHandle(entry.get(), &facts)) return lastSystemMessage();
+  if (facts.nNumberOfLinks != 1) return win32::systemMessage(ERROR_TOO_MANY_LINKS);
+  return {};
+}
+
 bool deleteFile(const std::string& path, std::string* error) {
-  if (::DeleteFileW(win32::widen(path).c_str())) return true;
+  if (::DeleteFileW(win32::systemPath(path).c_str())) return true;
   setError(error, lastSystemMessage());
   return false;
 }
@@ -96,7 +131,7 @@ FileLock::~FileLock() {
 LockTaken FileLock::take(const std::string& path, std::string* error) {
   // Shared every way, so that the data can still be written, renamed and removed through other
   // handles while this one holds.
-  OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), GENERIC_READ,
+  OwnedHandle file(::CreateFileW(win32::systemPath(path).c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
@@ -160,7 +195,7 @@ bool makeFolder(const std::string& path, std::string* error) {
     setError(error, problem);
     return false;
   }
-  if (::CreateDirectoryW(win32::widen(path).c_str(), nullptr)) return true;
+  if (::CreateDirectoryW(win32::systemPath(path).c_str(), nullptr)) return true;
   setError(error, lastSystemMessage());
   return false;
 }
@@ -170,7 +205,7 @@ bool makeFolderChain(const std::string& path, std::string* error) {
     if (at != path.size() && !isSeparator(path[at])) continue;
     std::string prefix = path.substr(0, at);
     if (prefix.empty() || isSeparator(prefix.back())) continue;
-    if (::CreateDirectoryW(win32::widen(prefix).c_str(), nullptr) ||
+    if (::CreateDirectoryW(win32::systemPath(prefix).c_str(), nullptr) ||
         ::GetLastError() == ERROR_ALREADY_EXISTS) {
       if (pathKind(prefix) == PathKind::folder) continue;
       setError(error, prefix + ": " + win32::systemMessage(ERROR_DIRECTORY));
@@ -184,14 +219,14 @@ bool makeFolderChain(const std::string& path, std::string* error) {
 
 std::FILE* openFile(const std::string& path, const char* mode) {
   ::SetLastError(ERROR_SUCCESS);
-  return ::_wfopen(win32::widen(path).c_str(), win32::widen(mode).c_str());
+  return ::_wfopen(win32::systemPath(path).c_str(), win32::widen(mode).c_str());
 }
 
 std::FILE* openForAppending(const std::string& path) { return openFile(path, "ab"); }
 
 NewFile createNewFile(const std::string& path, std::string* error) {
-  OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  OwnedHandle file(::CreateFileW(win32::systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() != INVALID_HANDLE_VALUE) return NewFile::created;
   file.release();
   const DWORD code = ::GetLastError();
@@ -201,7 +236,7 @@ NewFile createNewFile(const std::string& path, std::string* error) {
 }
 
 bool renameFile(const std::string& from, const std::string& to, std::string* error) {
-  if (::MoveFileExW(win32::widen(from).c_str(), win32::widen(to).c_str(),
+  if (::MoveFileExW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     return true;
   }
@@ -211,7 +246,7 @@ bool renameFile(const std::string& from, const std::string& to, std::string* err
 
 bool readWholeFile(const std::string& path, std::string& content, std::string* error) {
   content.clear();
-  OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), GENERIC_READ,
+  OwnedHandle file(::CreateFileW(win32::systemPath(path).c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
@@ -237,9 +272,9 @@ OutputFile::~OutputFile() { close(); }
 // kClosed is INVALID_HANDLE_VALUE's value, so a handle fits the field as it is.
 bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t keep) {
   close();
-  HANDLE file = ::CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              keep == 0 ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE file = ::CreateFileW(win32::systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, keep == 0 ? CREATE_ALWAYS : OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     setError(error, lastSystemMessage());
     return false;

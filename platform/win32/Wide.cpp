@@ -24,6 +24,24 @@ std::string narrow(std::wstring_view text) {
   return utf8;
 }
 
+std::wstring systemPath(std::string_view path) {
+  std::wstring wide = widen(path);
+  auto systemForm = [](const std::wstring& text) {
+    return text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\");
+  };
+  if (wide.empty() || systemForm(wide)) return wide;
+  // The prefix turns off the system's own reading of the path, so it is read here first.
+  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return wide;
+  std::wstring full(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return wide;
+  full.resize(length);
+  if (systemForm(full)) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 std::string systemMessage(DWORD code) {
   wchar_t* buffer = nullptr;
   DWORD length = ::FormatMessageW(

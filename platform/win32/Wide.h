@@ -15,6 +15,12 @@ std::wstring widen(std::string_view text);
 /// UTF-16 `text` as UTF-8; unpaired surrogates become U+FFFD.
 std::string narrow(std::wstring_view text);
 
+/// UTF-8 `path` as the system's file functions take it: made absolute (".." and "." levels
+/// resolved, "/" turned into "\\", as the system would) and given the "\\?\" prefix
+/// ("\\?\UNC\" for a share), so that paths longer than MAX_PATH (260) work as well. A path
+/// that already has such a prefix, or names a device, stays as it is.
+std::wstring systemPath(std::string_view path);
+
 /// The system's message for `code` in the user's default language, without its line end.
 std::string systemMessage(DWORD code);
 

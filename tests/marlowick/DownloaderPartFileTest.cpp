@@ -1,7 +1,15 @@
+#include <fmt/chrono.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <functional>
+
+#include "marlowick/Downloader.h"
 #include "marlowick/PartFile.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
+#include "tests/support/FakeFtpServer.h"
+#include "tests/support/RandomBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -11,6 +19,9 @@ using platform::PathKind;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
+
+// Makes things at a path with the system's own tools (POSIX).
+void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
 
 TEST(DownloaderPartFileTest, CommitReplacesTheFinalFile) {
   TempDir dir;
@@ -118,6 +129,107 @@ TEST(DownloaderPartFileTest, APartFileInUseIsLeftToItsHolder) {
   ASSERT_TRUE(first.commit(failure)) << failure;
   PartFile next(dir.file("a.txt"));
   EXPECT_TRUE(next.create(failure)) << failure;
+}
+
+// What someone who may write to the folder could put at a part file's place is never written
+// through, nor waited on (a FIFO held open by the lock would take the data until its pipe is
+// full, then hold the transfer for good), and stays as it was.
+TEST(DownloaderPartFileTest, OnlyAPlainFileIsTakenAsThePartFile) {
+  struct Case {
+    const char* name;
+    const char* plant;  // shell command run in the folder; the part file is .a.txt.marlowick-part
+    int reason;
+  };
+  const Case cases[] = {
+      {"symbolic link", "ln -s victim .a.txt.marlowick-part", ELOOP},
+      {"FIFO", "mkfifo .a.txt.marlowick-part", ENXIO},
+      {"second name of another file", "ln victim .a.txt.marlowick-part", EMLINK},
+      {"folder", "mkdir .a.txt.marlowick-part", EISDIR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    writeFile(dir.file("victim"), "precious");
+    run("cd '" + dir.path() + "' && " + c.plant);
+    std::string failure;
+    {
+      PartFile part(dir.file("a.txt"));
+      EXPECT_FALSE(part.create(failure));
+      EXPECT_EQ(failure, platform::errorText(c.reason));
+    }
+    EXPECT_NE(platform::pathKind(dir.file(".a.txt.marlowick-part")), PathKind::missing);
+    EXPECT_EQ(readFile(dir.file("victim")), "precious");
+  }
+}
+
+// A first run leaves 1,000 of a.bin's bytes in its part file; a second one with --resume=true
+// continues them only when the listing shows the file unchanged since they were written.
+TEST(DownloaderPartFileTest, ResumeContinuesOnlyAPartFileNotOlderThanTheListedFile) {
+  using testing_support::FakeFtpServer;
+  using testing_support::FakeTransfer;
+  const std::string before = testing_support::randomBytes(5000, 3);
+  const std::string after = testing_support::randomBytes(5000, 4);
+  const auto unixLine = [](const std::string& date) {
+    return "-rw-r--r--   1 owner group 5000 " + date + " a.bin\r\n";
+  };
+  const std::string oldDay = unixLine("Jan 01  2024");
+  struct Case {
+    const char* name;
+    std::function<std::string(std::int64_t written)> listing;  // the second run's
+    bool changed;      // the second run gets other bytes
+    bool lostForGood;  // the first run's connection drops and cannot be opened again
+  };
+  const Case cases[] = {
+      {"listed to the day, before", [&](std::int64_t) { return oldDay; }, false, false},
+      {"listed to the minute it was written in",
+       [&](std::int64_t at) { return unixLine(fmt::format("{:%b %d %H:%M}", fmt::gmtime(at))); },
+       false, false},
+      {"changed after it was written",
+       [](std::int64_t at) { return fmt::format("+r,s5000,m{},\ta.bin\r\n", at + 60); }, true,
+       false},
+      {"listed without a time", [](std::int64_t) { return std::string("+r,s5000,\ta.bin\r\n"); },
+       true, false},
+      {"unchanged, after the connection was lost for good", [&](std::int64_t) { return oldDay; },
+       false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFtpServer server;
+    FakeTransfer cut;
+    cut.data = before;
+    cut.dropAfter = 1000;
+    cut.resetOnDrop = true;
+    cut.pauseAt = {1000};
+    cut.finalReply = c.lostForGood ? "" : "426 Connection closed.";
+    cut.dropControl = c.lostForGood;
+    FakeTransfer whole;
+    whole.data = c.changed ? after : before;
+    server.setFileTries("a.bin", {cut, whole});
+    server.setListing("", oldDay);
+    if (c.lostForGood) server.refuseSessions(1, "421 Restarting.", 1);
+    TempDir dir;
+    for (int round = 1; round <= 2; ++round) {
+      marlowick::Downloader job;
+      job.host = "127.0.0.1";
+      job.port = server.port();
+      job.username = "user";
+      job.password = "secret";
+      job.local = dir.path() + platform::kPathSeparator;
+      job.timeout = 5;
+      job.retries = c.lostForGood && round == 1 ? 1 : 0;
+      job.firstPause = std::chrono::milliseconds(10);
+      job.resume = true;
+      job.execute();
+      if (round == 1) {
+        const auto written = platform::modifiedTime(dir.file(".a.bin.marlowick-part"));
+        ASSERT_TRUE(written.has_value()) << "the first run kept its part file";
+        server.setListing("", c.listing(*written));
+      }
+    }
+    EXPECT_EQ(server.commandsWithVerb("REST"),
+              c.changed ? std::vector<std::string>{} : std::vector<std::string>{"REST 1000"});
+    EXPECT_TRUE(readFile(dir.file("a.bin")) == (c.changed ? after : before)) << "mixed or stale";
+  }
 }
 
 }  // namespace

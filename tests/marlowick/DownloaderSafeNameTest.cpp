@@ -39,6 +39,8 @@ TEST(DownloaderSafeNameTest, VisibleName) {
                                                6)),
             "a\\x00b\\x0A\\x7Fc");
   EXPECT_EQ(marlowick::visibleName("caf\xC3\xA9"), "caf\xC3\xA9");
+  // U+009B, the one-character CSI, and U+00A0 next to it.
+  EXPECT_EQ(marlowick::visibleName("\xC2\x9B" "2J\xC2\xA0"), "\\xC2\\x9B2J\xC2\xA0");
 }
 
 }  // namespace

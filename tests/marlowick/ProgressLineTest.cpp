@@ -1,5 +1,5 @@
 // The progress line of long transfers: its text, shown on a terminal only, never logged, and no
-// trace of it when the output is redirected.
+// trace of it when the output is redirected. Remote names in what is shown and logged.
 #include <gtest/gtest.h>
 
 #include "marlowick/ConsoleOutput.h"
@@ -38,6 +38,8 @@ TEST(ProgressLine, Text) {
        " ..." + std::string(21, 'x') + ".bin  0 B / 10 B  0 B/s"},
       {std::string(30, 'y') + cafe, 0, kUnknown, 1000ms,
        " ..." + std::string(21, 'y') + cafe + "  0 B  0 B/s"},
+      // A terminal would obey a name's control bytes.
+      {"\x1B]0;x\a\x1B[2J", 0, kUnknown, 1000ms, " \\x1B]0;x\\x07\\x1B[2J  0 B  0 B/s"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -107,6 +109,47 @@ TEST_F(ProgressRun, TerminalShowsOneLineThenErasesIt) {
   EXPECT_EQ(between.back(), '\r');
   EXPECT_EQ(home.log().find("slow.bin  "), std::string::npos) << "never logged";
   EXPECT_NE(home.log().find(" Downloading slow.bin 1/2 ..."), std::string::npos);
+}
+
+// Every line that names a remote file shows its control bytes as \xNN, on screen and in the
+// log alike; the local file keeps the name as listed.
+TEST(ProgressLine, NamesWithControlBytesAreShownEscaped) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    bool localCopy;  // a file of the listed size is already there
+    std::string line;
+  };
+  const Case cases[] = {
+      {"\x1B[31mred", {}, false, " Downloading \\x1B[31mred 1/1 ..."},
+      {"title\x1B]0;owned\a", {}, false, " Downloading title\\x1B]0;owned\\x07 1/1 ..."},
+      {"refused\b\x7F", {}, false, "Download refused\\x08\\x7F failed: 550 No such file."},
+      {"cr\rover", {}, false, "Download cr\\x0Dover failed: "},
+      {"same\a", {"--overwrite=false"}, true, " Same size, skiped: same\\x07"},
+      {"listed\x1B[H", {"--justPrint=true"}, false, " found listed\\x1B[H, last modified: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    FakeFtpServer server;
+    server.setListing("", marlowick_test::fileLine(c.name, 4));
+    server.setFile(c.name, "data");
+    server.setReply("RETR refused\b\x7F", "550 No such file.");
+    TempDir target;
+    if (c.localCopy) testing_support::writeFile(target.file(c.name), "same");
+    ProgramHome home;
+    std::vector<std::string> args{"--host=127.0.0.1", "--port=" + std::to_string(server.port()),
+                                  "--username=user", "--password=secret",
+                                  "--local=" + target.path()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto result = home.run(args);
+    for (const std::string& text : {result.out, home.log()}) {
+      EXPECT_NE(text.find(c.line), std::string::npos) << text;
+      EXPECT_EQ(text.find_first_of("\x1B\a\b\r\x7F"), std::string::npos) << text;
+    }
+    const bool saved = c.line.starts_with(" Downloading");
+    EXPECT_EQ(testing_support::readFile(target.file(c.name)),
+              saved ? "data" : (c.localCopy ? "same" : ""));
+  }
 }
 
 }  // namespace
