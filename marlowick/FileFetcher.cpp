@@ -59,7 +59,9 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   const Say say = [report](std::string text, bool isInfo) {
     return report != nullptr ? report->add(std::move(text), isInfo) : printAndLog(text, isInfo);
   };
-  auto failed = [&say](std::string text) {
+  std::string localPath;
+  auto failed = [&](std::string text) {
+    settings_.record->fileDone(record, localPath, FileState::failed, text);
     say(std::move(text), false);
     return FileOutcome::notSaved;
   };
@@ -72,17 +74,19 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   }
   // Each remote level becomes a local folder level, named with the native separator.
   std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
-  const std::string localPath = settings_.local + display;
+  localPath = settings_.local + display;
   if (!settings_.justPrint && !names_.claim(localPath, record.name)) {
     return failed(fmt::format(
         "Download {} failed: another remote name of this job has the same local name", display));
   }
   if (!settings_.overwrite && sameSizeFileAt(localPath, record.size)) {
     say(fmt::format(" Same size, skiped: {}", display), true);
+    settings_.record->fileDone(record, localPath, FileState::skipped);
     return FileOutcome::notSaved;
   }
   if (settings_.justPrint) {
     say(fmt::format(" found {}, last modified: {:s}", display, TickTime{record.modifyTime}), true);
+    settings_.record->fileDone(record, localPath, FileState::listed);
     return FileOutcome::notSaved;
   }
   if (!goneReason_.empty() && mayHandBack) return FileOutcome::connectionGone;
@@ -110,6 +114,7 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   } else {
     fetched = fetch(ftp, record, localPath, display, say, failure);
   }
+  if (fetched == Fetched::saved) settings_.record->fileDone(record, localPath, FileState::saved);
   if (fetched == Fetched::saved) return FileOutcome::saved;
   if (fetched == Fetched::gone && mayHandBack) return FileOutcome::connectionGone;
   return failed(fmt::format("Download {} failed: {}", display, failure));
@@ -133,6 +138,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     Outcome outcome = keepAsIs ? Outcome::success() : reopen(ftp, say, failure);
     const bool sessionOpen = outcome.ok();
     if (sessionOpen) {
+      settings_.record->tryStarted(record, offset);
       if (ftp.getFrom(part.path(), record.name, settings_.transferMode, offset)) {
         outcome = shortfall(record, part.size(), failure);
         if (outcome.ok()) break;
@@ -141,6 +147,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
         failure = settings_.failureText(ftp);
       }
     }
+    settings_.record->bytesReceived(record, part.size());
     if (!outcome.transient() || !budget.take()) {
       if (!sessionOpen) {
         goneReason_ = failure;
@@ -156,6 +163,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     budget.pause();
     offset = image ? part.size() : 0;
   }
+  settings_.record->bytesReceived(record, part.size());
   return part.commit(failure) ? Fetched::saved : Fetched::failed;
 }
 
