@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libssl-dev openssl
+  libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libssl-dev openssl nlohmann-json3-dev
   python3-pyftpdlib python3-openssl tmux locales
 )
 
