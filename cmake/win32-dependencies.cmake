@@ -2,7 +2,8 @@
 #   fmt      - Debian's source package (MARLOWICK_FMT_SOURCE), or header-only from libfmt-dev's
 #              headers;
 #   GTest    - built from Debian's googletest sources in /usr/src/googletest;
-#   OpenSSL  - a static build for MinGW from Debian's source package (MARLOWICK_OPENSSL_PREFIX).
+#   OpenSSL  - a static build for MinGW from Debian's source package (MARLOWICK_OPENSSL_PREFIX);
+#   JSON     - header-only, nlohmann-json3-dev's headers.
 
 # fmt: compiled once from Debian's source package when MARLOWICK_FMT_SOURCE names it (scripts/
 # windows.sh fetches it with apt-get source); otherwise header-only from libfmt-dev's headers,
@@ -56,3 +57,15 @@ macro(marlowick_add_googletest)
   add_subdirectory("${MARLOWICK_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
   set_directory_properties(PROPERTIES COMPILE_OPTIONS "${saved_options}")
 endmacro()
+
+# nlohmann's JSON, header-only: only its own headers, not the rest of the build machine's
+# /usr/include, which holds the build machine's C library.
+set(MARLOWICK_JSON_HEADERS /usr/include/nlohmann CACHE PATH "nlohmann's JSON headers (nlohmann-json3-dev)")
+if(NOT EXISTS "${MARLOWICK_JSON_HEADERS}/json.hpp")
+  message(FATAL_ERROR "nlohmann JSON headers not found in ${MARLOWICK_JSON_HEADERS} (nlohmann-json3-dev)")
+endif()
+file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/json-include")
+file(CREATE_LINK "${MARLOWICK_JSON_HEADERS}" "${CMAKE_BINARY_DIR}/json-include/nlohmann" SYMBOLIC)
+add_library(nlohmann_json_headers INTERFACE)
+target_include_directories(nlohmann_json_headers SYSTEM INTERFACE "${CMAKE_BINARY_DIR}/json-include")
+add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json_headers)

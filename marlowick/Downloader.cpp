@@ -71,6 +71,7 @@ bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp,
   };
   // The records move out: a scan of many files is not held twice.
   files = scanner.scanWith(startPath, nullptr, recurse).takeFiles();
+  record->scanErrors(scanner.errors());
   return !files.empty();
 }
 
@@ -108,6 +109,7 @@ bool Downloader::execute() {
     // The failure may have been this very conversion: show the reply as the server sent it.
     reply = visibleName(lastReplyLine(ftp));
   }
+  record->aborted(fmt::format("Download catch {}, host {}", reply, host));
   return printAndLog(fmt::format("Download catch {}, host {}", reply, host), false);
 }
 
@@ -120,6 +122,7 @@ bool Downloader::runJob(FtpLib& ftp) {
   }
   const SessionOpening opening = openSessionWithRetries(ftp, *this, SessionKind::first);
   if (opening.utf8) encoding = kUtf8;
+  if (!opening.ok()) record->notStarted(opening.failure);
   if (!opening.ok()) return printAndLog(opening.failure, false);
   if (connections > 1 && !justPrint) {
     // The other connections log in, and start fetching, while this one scans.

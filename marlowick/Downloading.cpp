@@ -2,15 +2,19 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "marlowick/Config.h"
+#include "marlowick/Credentials.h"
 #include "marlowick/Downloader.h"
 #include "marlowick/HelpPages.h"
 #include "marlowick/ConsoleOutput.h"
+#include "marlowick/RunReport.h"
 #include "marlowick/WindowShape.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/Files.h"
 #include "platform/Signals.h"
 #include "util/Arguments.h"
 
@@ -28,22 +32,69 @@ void Downloading::run() {
 }
 
 void Downloading::runDownload(std::vector<std::string> tokens) {
+  const std::int64_t start = platform::utcTicksNow();
+  Downloader job;
+  RequestStatus status = RequestStatus::invalidArguments;
+  bool ran = false;
   try {
-    Downloader job;
-    util::Arguments arguments;
-    declareRequestArguments(arguments);
-    if (!tokens.empty() && tokens[0].size() > 1 && tokens[0][0] == '@' && !parstAt(tokens)) {
-      return;
-    }
-    arguments.parse(tokens);
-    if (!checkArguments(arguments) || !applyArguments(job, arguments)) return;
-    job.execute();
-    printAndLog(fmt::format(" {} files saved to {}", job.savedCount, job.local),
-                job.savedCount != 0);
+    status = carryOut(job, tokens, ran);
   } catch (const std::exception& failure) {
     printAndLog(std::string("Marlowick main catch ") + failure.what(), false);
+    // A job cut short is not counted whole; a request that never reached it did not run.
+    if (ran) status = std::max(job.record->status(), RequestStatus::someFailed);
   }
+  finishRequest(job, status, start);
 }
+
+RequestStatus Downloading::carryOut(Downloader& job, std::vector<std::string>& tokens,
+                                    bool& ran) {
+  util::Arguments arguments;
+  declareRequestArguments(arguments);
+  if (!tokens.empty() && tokens[0].size() > 1 && tokens[0][0] == '@' && !parstAt(tokens)) {
+    // The arguments after the file still tell how the request is to be reported.
+    arguments.parse(std::vector<std::string>(tokens.begin() + 1, tokens.end()));
+    takeOutputArguments(job, arguments);
+    return RequestStatus::invalidArguments;
+  }
+  arguments.parse(tokens);
+  takeOutputArguments(job, arguments);
+  if (supplyCredentials(arguments, tokens)) arguments.parse(tokens);
+  if (!checkArguments(arguments) || !applyArguments(job, arguments)) {
+    return RequestStatus::invalidArguments;
+  }
+  ran = true;
+  job.execute();
+  job.record->selection(job.files);
+  const std::string failures =
+      failureCountText(job.record->failedFiles(), job.record->failedFolders());
+  if (!failures.empty()) printAndLog(failures, false);
+  printAndLog(fmt::format(" {} files saved to {}", job.savedCount, job.local),
+              job.savedCount != 0);
+  return job.record->status();
+}
+
+void Downloading::finishRequest(const Downloader& job, RequestStatus status, std::int64_t start) {
+  if (!job.report.empty()) {
+    std::string error;
+    try {
+      const std::string line = reportLine(job, status, {start, platform::utcTicksNow()});
+      if (!platform::appendInOneWrite(job.report, line, &error)) {
+        error = fmt::format("{}: {}", job.report, error);
+      }
+    } catch (const std::exception& failure) {
+      error = fmt::format("{}: {}", job.report, failure.what());
+    }
+    if (!error.empty()) {
+      printAndLog("Unable to write the report " + error, false);
+      status = std::max(status, RequestStatus::someFailed);
+    }
+  }
+  if (!job.exitCodes) return;
+  exitCodesAsked_ = true;
+  worst_ = std::max(worst_, status);
+}
+
+int Downloading::exitStatus() const { return exitCodesAsked_ ? static_cast<int>(worst_) : 0; }
 
 int consoleCtrlHandler(int event) {
   switch (event) {
@@ -65,6 +116,7 @@ int consoleCtrlHandler(int event) {
 }
 
 int runEntry(std::vector<std::string> args) {
+  Downloading application(std::move(args));
   try {
     try {
       if (!platform::installConsoleHandler(consoleCtrlHandler)) {
@@ -72,7 +124,6 @@ int runEntry(std::vector<std::string> args) {
       }
       platform::setConsoleTitle(config().productName());
       placeConsoleWindow();
-      Downloading application(std::move(args));
       application.run();
     } catch (...) {
       writeHelpShortcuts();
@@ -82,7 +133,7 @@ int runEntry(std::vector<std::string> args) {
   } catch (const std::exception& failure) {
     printAndLog(std::string("main catch ") + failure.what(), false);
   }
-  return 0;
+  return application.exitStatus();
 }
 
 }  // namespace marlowick

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "marlowick/JobRecord.h"
 
 namespace util {
 class Arguments;
@@ -37,8 +40,27 @@ class Downloading {
   /// Converts and stores every value in `job`; false after reporting the first invalid one.
   virtual bool applyArguments(Downloader& job, const util::Arguments& arguments);
 
+  /// The process exit status the requests so far call for: 0 unless one of them asked for exit
+  /// codes (`--exitcodes=true`), else the worst status of those that did.
+  int exitStatus() const;
+
   std::vector<std::string> args;
+
+ private:
+  /// The request up to its files-saved line; the status it earned. May throw.
+  RequestStatus carryOut(Downloader& job, std::vector<std::string>& tokens, bool& ran);
+  /// Ends a request that earned `status`: its report line, when asked for, and its share of the
+  /// exit status.
+  void finishRequest(const Downloader& job, RequestStatus status, std::int64_t start);
+
+  bool exitCodesAsked_ = false;
+  RequestStatus worst_ = RequestStatus::done;
 };
+
+/// The request's exit-code and report arguments, taken before any value is checked, so that a
+/// request stopped by an invalid value still says so in its status and report. Invalid values
+/// are left for `applyArguments` to report.
+void takeOutputArguments(Downloader& job, const util::Arguments& arguments);
 
 /// Declares the request's arguments and their aliases on a fresh parser.
 void declareRequestArguments(util::Arguments& arguments);
@@ -47,7 +69,7 @@ void declareRequestArguments(util::Arguments& arguments);
 int consoleCtrlHandler(int event);
 
 /// The entry after the log is open: handler, title, window, the run, the shortcut files.
-/// Returns the process exit status, 0 whatever happened.
+/// Returns the process exit status: 0 whatever happened, unless a request asked for exit codes.
 int runEntry(std::vector<std::string> args);
 
 }  // namespace marlowick

@@ -75,7 +75,9 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   const Say say = [report](std::string text, bool isInfo) {
     return report != nullptr ? report->add(std::move(text), isInfo) : printAndLog(text, isInfo);
   };
-  auto failed = [&say](std::string text) {
+  std::string localPath;
+  auto failed = [&](std::string text) {
+    settings_.record->fileDone(record, localPath, FileState::failed, text);
     say(std::move(text), false);
     return FileOutcome::notSaved;
   };
@@ -88,7 +90,7 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   }
   // Each remote level becomes a local folder level, named with the native separator.
   std::replace(display.begin(), display.end(), '/', platform::kPathSeparator);
-  const std::string localPath = settings_.local + display;
+  localPath = settings_.local + display;
   // The file gets its name as listed; what is shown and logged of it never has control bytes
   // that a terminal would obey.
   const std::string shown = visibleName(display);
@@ -98,10 +100,12 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   }
   if (!settings_.overwrite && sameSizeFileAt(localPath, record.size)) {
     say(fmt::format(" Same size, skiped: {}", shown), true);
+    settings_.record->fileDone(record, localPath, FileState::skipped);
     return FileOutcome::notSaved;
   }
   if (settings_.justPrint) {
     say(fmt::format(" found {}, last modified: {:s}", shown, TickTime{record.modifyTime}), true);
+    settings_.record->fileDone(record, localPath, FileState::listed);
     return FileOutcome::notSaved;
   }
   if (!goneReason_.empty() && mayHandBack) return FileOutcome::connectionGone;
@@ -132,6 +136,7 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   } else {
     fetched = fetch(ftp, record, localPath, shown, say, failure);
   }
+  if (fetched == Fetched::saved) settings_.record->fileDone(record, localPath, FileState::saved);
   if (fetched == Fetched::saved) return FileOutcome::saved;
   if (fetched == Fetched::gone && mayHandBack) return FileOutcome::connectionGone;
   return failed(fmt::format("Download {} failed: {}", shown, failure));
@@ -154,6 +159,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     const bool sessionOpen = outcome.ok();
     if (sessionOpen) {
       const std::uint64_t from = offset;
+      settings_.record->tryStarted(record, offset);
       if (ftp.getFrom(part.path(), record.name, settings_.transferMode, offset)) {
         if (from > 0 && offset > 0 && pastTheEnd(record, part.size())) {
           // The server took the restart point and sent the file from its start all the same:
@@ -172,6 +178,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
         failure = settings_.failureText(ftp);
       }
     }
+    settings_.record->bytesReceived(record, part.size());
     if (!outcome.transient() || !budget.take()) {
       if (!sessionOpen) {
         if (settings_.resume && image) part.keep();
@@ -188,6 +195,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     budget.pause();
     offset = image ? part.size() : 0;
   }
+  settings_.record->bytesReceived(record, part.size());
   return part.commit(failure) ? Fetched::saved : Fetched::failed;
 }
 

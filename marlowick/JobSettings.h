@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "marlowick/JobRecord.h"
 
 namespace marlowick {
 
@@ -62,6 +64,13 @@ struct JobSettings {
   /// Character set of code page 0 (`encoding` before the server accepts UTF-8). Empty: the
   /// locale's, which the job fills in when it starts.
   std::string systemCodePage;
+  /// End the process with a status that tells how the request went (see `RequestStatus`),
+  /// instead of 0 after any run.
+  bool exitCodes = false;
+  /// A file that receives one JSON line about the request when it ends; empty for none.
+  std::string report;
+  /// The outcomes of the job, shared by every copy of these settings (one per connection).
+  std::shared_ptr<JobRecord> record = std::make_shared<JobRecord>();
 
   /// `text` as the server expects it (converted to code page `encoding` unless UTF-8).
   std::string toServer(const std::string& text) const;

@@ -165,6 +165,14 @@ constexpr std::int32_t kImplicitTlsPort = 990;
 
 }  // namespace
 
+void takeOutputArguments(Downloader& job, const util::Arguments& arguments) {
+  for (const std::string& value : arguments.values("exitcodes")) {
+    bool on = false;
+    if (parseBoolean(value, on)) job.exitCodes = on;
+  }
+  for (const std::string& value : arguments.values("report")) job.report = value;
+}
+
 void declareRequestArguments(util::Arguments& arguments) {
   arguments.declare("justPrint").anyNumberOfValues().addAlias({"justprint", "JUSTPRINT", "test"});
   arguments.declare("lsize").anyNumberOfValues().addAlias("1size");
@@ -288,6 +296,10 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
   ok = ok && applyBoolean(arguments, "verify", job.verify, "Invalid verify value: ", "Valid");
   if (!ok) return false;
   for (const std::string& value : arguments.values("cafile")) job.cafile = value;
+  if (!applyBoolean(arguments, "exitcodes", job.exitCodes, "Invalid exitcodes value: ", "Valid")) {
+    return false;
+  }
+  for (const std::string& value : arguments.values("report")) job.report = value;
   // TLS from the first byte has a port of its own.
   if (job.secure == FtpSecurity::implicitTls && arguments.values("port").empty()) {
     job.port = kImplicitTlsPort;

@@ -51,7 +51,8 @@ std::string settingsTable(const Downloader& job) {
   row("host", job.host);
   row("port", std::to_string(job.port));
   row("username", job.username);
-  row("password", job.password);
+  // Shown only as set: the table is for checking a run, and a screen can be read by others.
+  row("password", job.password.empty() ? std::string() : "********");
   row("remote", job.remote);
   row("local", job.local);
   row("passive", flag(job.passive));
@@ -77,13 +78,15 @@ std::string settingsTable(const Downloader& job) {
   row("secure", security(job.secure));
   row("verify", job.verify ? std::string() : flag(false));
   row("cafile", job.cafile);
+  row("exitcodes", job.exitCodes ? flag(true) : std::string());
+  row("report", job.report);
   row("Files", job.files.empty() ? std::string() : std::to_string(job.files.size()));
   table += platform::kLineEnd;
   return table;
 }
 
 bool Downloader::printSettings() {
-  // Console only: the table shows the password in clear and must not reach the log.
+  // Console only, as it always was: the table is for the person at the screen.
   consoleLine(settingsTable(*this));
   return true;
 }

@@ -64,6 +64,11 @@ std::FILE* openFile(const std::string& path, const char* mode);
 /// lastErrorText().
 std::FILE* openForAppending(const std::string& path);
 
+/// Appends `data` to the file at `path` (UTF-8), making it when missing, in one write of the
+/// system's, so that a reader of the file never sees part of it; a FIFO without a reader fails at
+/// once. False with the system's message in `error`, also when the system took only part of it.
+bool appendInOneWrite(const std::string& path, std::string_view data, std::string* error = nullptr);
+
 /// What `createNewFile` found.
 enum class NewFile { created, exists, failed };
 

@@ -19,6 +19,15 @@ std::string applicationDataFolder();
 /// True when `path` is absolute for this system.
 bool isAbsolutePath(const std::string& path);
 
+/// The user's netrc file, where FTP clients find accounts and passwords: `~/.netrc`, or on
+/// Windows `%USERPROFILE%\_netrc`. Empty when the home folder is not known.
+std::string netrcPath();
+
+/// Why the file at `path` is no place for a secret: users other than its owner may read or
+/// change it (POSIX permission bits). Empty when only the owner may, and on Windows, whose
+/// files carry no such bits.
+std::string sharedFileProblem(const std::string& path);
+
 }  // namespace platform
 
 namespace platform {

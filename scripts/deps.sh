@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libedit-dev libssl-dev openssl
-  python3-pyftpdlib python3-openssl python3-twisted tmux locales
+  nlohmann-json3-dev python3-pyftpdlib python3-openssl python3-twisted tmux locales
 )
 
 missing=()

@@ -15,7 +15,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 install_packages() {
-  local packages=(cmake make dpkg-dev g++-mingw-w64-x86-64-posix libfmt-dev googletest
+  local packages=(cmake make dpkg-dev g++-mingw-w64-x86-64-posix libfmt-dev nlohmann-json3-dev googletest
     perl wine64 wine python3-pyftpdlib python3-openssl openssl tmux)
   local missing=()
   for package in "${packages[@]}"; do

@@ -114,6 +114,31 @@ std::FILE* openForAppending(const std::string& path) {
   return file;
 }
 
+bool appendInOneWrite(const std::string& path, std::string_view data, std::string* error) {
+  FileDescriptor file(
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+  if (file.fd < 0) {
+    setError(error, lastErrorText());
+    return false;
+  }
+  const int flags = ::fcntl(file.fd, F_GETFL);
+  if (flags != -1) ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
+  ssize_t written = -1;
+  do {
+    written = ::write(file.fd, data.data(), data.size());
+  } while (written < 0 && errno == EINTR);
+  if (written < 0) {
+    setError(error, lastErrorText());
+    return false;
+  }
+  if (static_cast<std::size_t>(written) != data.size()) {
+    setError(error, "only " + std::to_string(written) + " of " + std::to_string(data.size()) +
+                        " bytes were written");
+    return false;
+  }
+  return true;
+}
+
 NewFile createNewFile(const std::string& path, std::string* error) {
   FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (file.fd >= 0) return NewFile::created;

@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,6 +39,20 @@ std::string applicationDataFolder() {
 
 bool isAbsolutePath(const std::string& path) {
   return (!path.empty() && path[0] == '/') || (path.size() > 1 && path[1] == ':');
+}
+
+std::string netrcPath() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return {};
+  return std::string(home) + "/.netrc";
+}
+
+std::string sharedFileProblem(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return errorText(errno);
+  // As the classic ftp client's rule: any access for the group or others.
+  if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) return "other users may read or change it";
+  return {};
 }
 
 }  // namespace platform

@@ -224,6 +224,33 @@ std::FILE* openFile(const std::string& path, const char* mode) {
 
 std::FILE* openForAppending(const std::string& path) { return openFile(path, "ab"); }
 
+bool appendInOneWrite(const std::string& path, std::string_view data, std::string* error) {
+  // FILE_APPEND_DATA alone: every write lands at the end, whoever else appends meanwhile.
+  OwnedHandle file(::CreateFileW(win32::widen(path).c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    setError(error, lastSystemMessage());
+    return false;
+  }
+  if (data.size() > MAXDWORD) {
+    setError(error, "the record is too large for one write");
+    return false;
+  }
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
+    setError(error, lastSystemMessage());
+    return false;
+  }
+  if (written != data.size()) {
+    setError(error, "only " + std::to_string(written) + " of " + std::to_string(data.size()) +
+                        " bytes were written");
+    return false;
+  }
+  return true;
+}
+
 NewFile createNewFile(const std::string& path, std::string* error) {
   OwnedHandle file(::CreateFileW(win32::systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

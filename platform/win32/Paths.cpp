@@ -56,6 +56,20 @@ std::string applicationDataFolder() {
 // A drive letter and colon begin every absolute path the program is given.
 bool isAbsolutePath(const std::string& path) { return path.size() > 1 && path[1] == ':'; }
 
+// Where Windows ports of the classic FTP clients look: _netrc in the user's profile folder.
+std::string netrcPath() {
+  const DWORD needed = ::GetEnvironmentVariableW(L"USERPROFILE", nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring folder(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(L"USERPROFILE", folder.data(), needed);
+  if (length == 0 || length >= needed) return {};
+  folder.resize(length);
+  return win32::narrow(folder) + "\\_netrc";
+}
+
+// The profile folder is the user's own by its access list; files have no mode bits to check.
+std::string sharedFileProblem(const std::string&) { return {}; }
+
 std::string systemFolder() { return specialFolder(kSystem, false); }
 
 std::string shortcutFolder(const std::string&) { return programFolder(); }

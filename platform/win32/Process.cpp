@@ -23,4 +23,19 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
+// The command line Windows shows for a process is a copy of its own, which no running program
+// can change: a secret stays visible there, so it belongs in the environment or a file instead.
+void hideArgument(int, char**, int, std::size_t) {}
+
+std::optional<std::string> environmentVariable(const std::string& name) {
+  const std::wstring wide = win32::widen(name);
+  const DWORD needed = ::GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(wide.c_str(), value.data(), needed);
+  if (length >= needed) return std::nullopt;
+  value.resize(length);
+  return win32::narrow(value);
+}
+
 }  // namespace platform

@@ -92,6 +92,10 @@ TEST(ApplyArguments, AcceptedValuesTable) {
        }},
       {{"--image=false"}, [](auto& j) { EXPECT_EQ(j.transferMode, 'A'); }},
       {{"--image=false", "--image=TRUE"}, [](auto& j) { EXPECT_EQ(j.transferMode, 'I'); }},
+      {{"--exitcodes=TRUE", "--report=/r.jsonl"}, [](auto& j) {
+         EXPECT_TRUE(j.exitCodes);
+         EXPECT_EQ(j.report, "/r.jsonl");
+       }},
   };
   for (const Case& c : cases) {
     Applied r = apply(c.tokens);
@@ -137,6 +141,7 @@ TEST(ApplyArguments, InvalidValuesStopAtTheFirstWithItsMessage) {
       {{"--maxfiles=many"}, "Invalid maxfiles parameter many\n"},
       {{"--maxfolders=1.5"}, "Invalid maxfolders value: 1.5\n"},
       {{"--image=binary"}, "Invalid image value: binary\n"},
+      {{"--exitcodes=1"}, "Invalid exitcodes value: 1\nValid value is true or false\n"},
       // Rows are handled in their order: size comes before overwrite.
       {{"--overwrite=x", "--size=y"}, "Invalid size value: y\n"},
   };

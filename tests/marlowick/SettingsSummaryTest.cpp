@@ -56,7 +56,7 @@ TEST(SettingsSummaryTest, EveryRowInOrderAndInTheOptionUnits) {
             " host        : h\n"
             " port        : 2121\n"
             " username    : anna\n"
-            " password    : s3cret\n"
+            " password    : ********\n"
             " remote      : /pub/data\n"
             " local       : /srv/dl/\n"
             " passive     : false\n"
@@ -77,7 +77,7 @@ TEST(SettingsSummaryTest, EveryRowInOrderAndInTheOptionUnits) {
             "\n");
 }
 
-TEST(SettingsSummaryTest, PrintedOnTheConsoleOnly) {
+TEST(SettingsSummaryTest, PrintedOnTheConsoleOnlyAndNeverWithThePassword) {
   Downloader job;
   job.host = "h";
   job.password = "p4ss";
@@ -86,7 +86,8 @@ TEST(SettingsSummaryTest, PrintedOnTheConsoleOnly) {
   EXPECT_TRUE(job.printSettings());
   std::string console = out.text();
   EXPECT_EQ(console, settingsTable(job) + "\n");
-  EXPECT_NE(console.find(" password    : p4ss\n"), std::string::npos);
+  EXPECT_NE(console.find(" password    : ********\n"), std::string::npos);
+  EXPECT_EQ(console.find("p4ss"), std::string::npos);
   EXPECT_EQ(log.text(), "");
 }
 
