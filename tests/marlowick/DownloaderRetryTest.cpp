@@ -274,7 +274,10 @@ TEST(DownloaderRetryTest, EachFolderThatCannotBeReadOrIsLeftOutIsSaid) {
     c.setUp(server, job);
     const JobRun run = runJob(job);
     const std::size_t at = run.log.find(errorLine(c.note));
-    ASSERT_NE(at, std::string::npos) << run.log;
+    if (at == std::string::npos) {
+      ADD_FAILURE() << run.log;
+      continue;
+    }
     EXPECT_EQ(run.log.find(errorLine(c.note), at + 1), std::string::npos) << "said once";
     EXPECT_EQ(job.savedCount, c.saved);
     if (c.saved == 0) {
