@@ -89,6 +89,7 @@ class FtpScan {
   /// deeper down is still recorded, but not entered, and a note goes to `errors`: a server that
   /// lists a folder inside itself would otherwise be walked for ever.
   std::int64_t maxDepth = kDefaultMaxDepth;
+  /// Entries a folder's listing may have; beyond, that folder fails.
   std::uint64_t maxEntries = kDefaultMaxEntries;
 
  private:
@@ -99,7 +100,8 @@ class FtpScan {
   /// Lists the folder into `listing`, with further tries as `retryListing` allows; false when
   /// its entries could not be read.
   bool read(FtpScanListing& listing);
-  /// The records of the new listing were listed by a folder above: a link to it.
+  /// The open folder whose listing had `digest`, if any: a folder listing the same is a link
+  /// to it.
   const Level* sameListingAbove(const std::vector<Level>& levels, std::uint64_t digest) const;
   bool step(std::vector<Level>& levels, bool recurseInto);
   void descend(std::vector<Level>& levels, const std::string& folderPath);
