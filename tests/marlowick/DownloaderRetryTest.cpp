@@ -226,6 +226,7 @@ TEST(DownloaderRetryTest, EachFolderThatCannotBeReadOrIsLeftOutIsSaid) {
          reset.data = fileLine("in.bin", 4) + fileLine("more.bin", 4);
          reset.dropAfter = 10;
          reset.resetOnDrop = true;
+         reset.pauseAt = {10};  // the client has read the bytes before the drop
          s.setListing("sub", reset);
        }, "Listing of sub failed: data connection lost: Connection reset by peer", 1},
       {"session dropped at every try", [](FakeFtpServer& s, Downloader&) {
