@@ -210,59 +210,74 @@ TEST(DownloaderRetryTest, EachFolderThatCannotBeReadOrIsLeftOutIsSaid) {
     unsigned saved;  // 0: nothing matched
   };
   const Case cases[] = {
-      {"550 on a subfolder", [](FakeFtpServer& s, Downloader&) {
-         s.setReply("LIST sub", "550 Permission denied.");
-       }, "Listing of sub failed: 550 Permission denied.", 1},
-      {"450 at every try", [](FakeFtpServer& s, Downloader&) { s.setReply("LIST sub", "450 Busy."); },
+      {"550 on a subfolder",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("LIST sub", "550 Permission denied."); },
+       "Listing of sub failed: 550 Permission denied.", 1},
+      {"450 at every try",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("LIST sub", "450 Busy."); },
        "Listing of sub failed: 450 Busy.", 1},
-      {"426 after the data", [](FakeFtpServer& s, Downloader&) {
+      {"426 after the data",
+       [](FakeFtpServer& s, Downloader&) {
          FakeTransfer aborted;
          aborted.data = fileLine("in.bin", 4);
          aborted.finalReply = "426 Aborted.";
          s.setListing("sub", aborted);
-       }, "Listing of sub failed: 426 Aborted.", 1},
-      {"data connection reset", [](FakeFtpServer& s, Downloader&) {
+       },
+       "Listing of sub failed: 426 Aborted.", 1},
+      {"data connection reset",
+       [](FakeFtpServer& s, Downloader&) {
          FakeTransfer reset;
          reset.data = fileLine("in.bin", 4) + fileLine("more.bin", 4);
          reset.dropAfter = 10;
          reset.resetOnDrop = true;
          reset.pauseAt = {10};  // the client has read the bytes before the drop
          s.setListing("sub", reset);
-       }, "Listing of sub failed: data connection lost: Connection reset by peer", 1},
-      {"session dropped at every try", [](FakeFtpServer& s, Downloader&) {
-         s.setListing("sub", droppedSession());
-       }, "Listing of sub failed: connection lost", 1},
-      {"no reply", [](FakeFtpServer& s, Downloader& job) {
+       },
+       "Listing of sub failed: data connection lost: Connection reset by peer", 1},
+      {"session dropped at every try",
+       [](FakeFtpServer& s, Downloader&) { s.setListing("sub", droppedSession()); },
+       "Listing of sub failed: connection lost", 1},
+      {"no reply",
+       [](FakeFtpServer& s, Downloader& job) {
          s.setSilent("LIST sub");
          job.timeout = 1;
          job.retries = 1;  // the file needs a new session
-       }, "Listing of sub failed: no reply for 1 s", 1},
-      {"start folder refused", [](FakeFtpServer& s, Downloader&) {
-         s.setReply("LIST", "550 No such directory.");
-       }, "Listing of . failed: 550 No such directory.", 0},
+       },
+       "Listing of sub failed: no reply for 1 s", 1},
+      {"start folder refused",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("LIST", "550 No such directory."); },
+       "Listing of . failed: 550 No such directory.", 0},
       {"start folder: 450", [](FakeFtpServer& s, Downloader&) { s.setReply("LIST", "450 Busy."); },
        "Listing of . failed: 450 Busy.", 0},
-      {"start folder: bad passive reply", [](FakeFtpServer& s, Downloader&) {
-         s.setReply("PASV", "227 Entering nowhere.");
-       }, "Listing of . failed: 227 Entering nowhere.", 0},
-      {"start folder: no reply", [](FakeFtpServer& s, Downloader& job) {
+      {"start folder: bad passive reply",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("PASV", "227 Entering nowhere."); },
+       "Listing of . failed: 227 Entering nowhere.", 0},
+      {"start folder: no reply",
+       [](FakeFtpServer& s, Downloader& job) {
          s.setSilent("LIST");
          job.timeout = 1;
          job.retries = 0;
-       }, "Listing of . failed: no reply for 1 s", 0},
-      {"a line too long to be a whole entry", [](FakeFtpServer& s, Downloader&) {
+       },
+       "Listing of . failed: no reply for 1 s", 0},
+      {"a line too long to be a whole entry",
+       [](FakeFtpServer& s, Downloader&) {
          s.setListing("sub", fileLine(std::string(9000, 'n'), 4));
-       }, "Listing of sub: 1 line longer than 8191 bytes left out", 1},
-      {"a link to the start folder", [top](FakeFtpServer& s, Downloader&) {
+       },
+       "Listing of sub: 1 line longer than 8191 bytes left out", 1},
+      {"a link to the start folder",
+       [top](FakeFtpServer& s, Downloader&) {
          s.setListing("sub", folderLine("up"));
          s.setListing("sub/up", top);
-       }, "sub/up: not entered, lists the same entries as .", 1},
-      {"folders nested without end", [](FakeFtpServer& s, Downloader&) {
+       },
+       "sub/up: not entered, lists the same entries as .", 1},
+      {"folders nested without end",
+       [](FakeFtpServer& s, Downloader&) {
          std::string path = "sub";
          for (std::size_t level = 1; level <= 1000; ++level, path += "/d") {
            s.setListing(path, sizedFolderLine(level));
          }
-       }, deepest + ": not entered, deeper than 1000 folder levels", 1},
+       },
+       deepest + ": not entered, deeper than 1000 folder levels", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

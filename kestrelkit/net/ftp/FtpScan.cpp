@@ -103,8 +103,8 @@ void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
     if (!read(listing)) {
       // For the walk a folder that cannot be listed is an empty one; the note tells why.
       const std::string reason = listingFailure ? listingFailure() : ftp.lastOutcome().reason;
-      note("Listing of " + shown(listing.folder()) + " failed: " +
-           (reason.empty() ? std::string("refused") : reason));
+      note("Listing of " + shown(listing.folder()) +
+           " failed: " + (reason.empty() ? std::string("refused") : reason));
       return;
     }
   } catch (const std::exception& failure) {
@@ -166,7 +166,8 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
   if (entry.type == FtpFileType::folder) {
     folderList_.push_back(entry);
     if (recurseInto) descend(levels, entry.name);  // may move `level`
-  } else if (!filter || filter(entry)) {  // the bounds were passed as it was listed
+  } else if (!filter || filter(entry)) {
+    // The patterns and bounds were passed as it was listed.
     fileList_.push_back(std::move(entry));
     if (selected) selected(fileList_.back());
   }
