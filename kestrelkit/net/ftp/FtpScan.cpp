@@ -162,7 +162,7 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
     note(pathBelow(level.path, entry.name) + ": name leads out of its folder");
     return true;
   }
-  entry.name = pathBelow(level.path, std::move(entry.name));
+  entry.name = pathBelow(level.path, entry.name);
   if (entry.type == FtpFileType::folder) {
     folderList_.push_back(entry);
     if (recurseInto) descend(levels, entry.name);  // may move `level`

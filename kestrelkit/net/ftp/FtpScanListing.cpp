@@ -1,6 +1,7 @@
 #include "kestrelkit/net/ftp/FtpScanListing.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -24,11 +25,13 @@ std::uint64_t nameHash(const std::string& name) {
 
 }  // namespace
 
-std::string pathBelow(const std::string& folder, std::string name) {
-  std::replace(name.begin(), name.end(), '\\', '/');
-  if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
+std::string pathBelow(const std::string& folder, const std::string& name) {
+  // Made afresh (a copy's room is its length), so a kept name takes no more than it needs.
+  std::string path = folder.empty()         ? name
+                     : folder.back() == '/' ? folder + name
+                                            : folder + "/" + name;
+  std::replace(path.end() - static_cast<std::ptrdiff_t>(name.size()), path.end(), '\\', '/');
+  return path;
 }
 
 FtpScanListing::FtpScanListing(std::string folder, Passes passes, std::int64_t filesLeft,
@@ -58,6 +61,7 @@ void FtpScanListing::take(FtpFileInfo&& record) {
     if (!passed) return;
   }
   remember(hash, entries_.size());
+  record.name.shrink_to_fit();  // the parser's room for the name is up to twice its length
   entries_.push_back(std::move(record));
   if (isFile && filesLeft_ != kOff && ++passed_ >= filesLeft_) throw FtpListingStopped{};
 }
