@@ -1,11 +1,13 @@
 // Peak heap of the download job's scan of one folder of many entries, against the size of the
-// selected records themselves. Every C++ allocation of the process is counted (live bytes and
-// their peak) by the replaced global operator new and delete below.
+// selected records themselves, with everything or nothing selected. Every C++ allocation of the
+// process is counted (live bytes and their peak) by the replaced global operator new and delete
+// below; the process's peak resident size is reported too (run one benchmark per process for it).
 //
 // Needs a server on 127.0.0.1:MARLOWICK_BENCH_PORT (user "user", password "secret") with a
 // folder many/ of plain files; bench/scan_memory.sh makes one with 100,000 entries and runs this.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -84,6 +86,9 @@ void measure(benchmark::State& state, Scan scan) {
     state.counters["keptKiB"] = static_cast<double>(kept) / 1024;
     state.counters["peakKiB"] = static_cast<double>(peak) / 1024;
     state.counters["peak_per_record"] = records == 0 ? 0 : static_cast<double>(peak) / records;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["maxrssMiB"] = static_cast<double>(usage.ru_maxrss) / 1024;
   }
 }
 
@@ -97,6 +102,21 @@ void BM_JobScanPeakHeap(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_JobScanPeakHeap)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The job's scan when the patterns select nothing: only what the walk needs is held.
+void BM_JobScanNothingSelectedPeakHeap(benchmark::State& state) {
+  measure(state, [](kestrelkit::net::ftp::FtpLib& ftp, Files& files) {
+    marlowick::Downloader job;
+    job.recurse = true;
+    job.include = "*.none";
+    job.scanRemote("", ftp);
+    files = std::move(job.files);
+  });
+}
+BENCHMARK(BM_JobScanNothingSelectedPeakHeap)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // For comparison, the records copied out of the scanner, as the job did before.
 void BM_CopiedScanPeakHeap(benchmark::State& state) {

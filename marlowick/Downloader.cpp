@@ -69,6 +69,16 @@ bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp,
   scanner.retryListing = [this, &ftp](const std::string& folder, int attempt) {
     return retryListing(ftp, folder, attempt);
   };
+  // Each folder that could not be read, or was left out, is said as it happens; the job goes on.
+  scanner.noted = [this](const std::string& note) {
+    printAndLog(visibleName(fromServer(note)), false);
+  };
+  // Once the session is gone for good, the folders still to list fail at once, for its reason.
+  listingGone_.clear();
+  reconnectFailure_.clear();
+  scanner.listingFailure = [this, &ftp] {
+    return listingGone_.empty() ? ftp.lastOutcome().reason : listingGone_;
+  };
   // The records move out: a scan of many files is not held twice.
   files = scanner.scanWith(startPath, nullptr, recurse).takeFiles();
   record->scanErrors(scanner.errors());
@@ -76,8 +86,12 @@ bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp,
 }
 
 bool Downloader::retryListing(FtpLib& ftp, const std::string& folder, int attempt) {
+  if (!listingGone_.empty()) return false;
   RetryBudget budget(*this, attempt - 1);
-  if (!budget.take()) return false;
+  if (!budget.take()) {
+    if (!ftp.connected() && !reconnectFailure_.empty()) listingGone_ = reconnectFailure_;
+    return false;
+  }
   printAndLog(fmt::format(" Retrying the listing of {} in {} ({}/{}): {}",
                           folder.empty() ? std::string(".") : fromServer(folder),
                           budget.pauseText(), budget.number(), budget.tries(), failureText(ftp)),
@@ -87,10 +101,12 @@ bool Downloader::retryListing(FtpLib& ftp, const std::string& folder, int attemp
   const SessionOpening opening = openSession(ftp, *this, SessionKind::later);
   if (!opening.ok()) {
     ftp.close();
+    reconnectFailure_ = opening.failure;
     printAndLog(fmt::format(" Reconnect to {} failed: {}", host, opening.failure), true);
     // The listing is tried again all the same: it fails at once, and the next try reconnects.
     return true;
   }
+  reconnectFailure_.clear();
   printAndLog(fmt::format(" Reconnected to {}", host), true);
   return true;
 }

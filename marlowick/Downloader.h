@@ -66,6 +66,11 @@ class Downloader : public JobSettings {
 
   LocalNames localNames_;
   std::unique_ptr<FileFetcher> fetcher_;
+  /// Why the scan's session could not be opened again at the last try, if it could not.
+  std::string reconnectFailure_;
+  /// Set when a listing's tries ran out on a session that could not be opened again: the
+  /// reason every folder still to list fails with.
+  std::string listingGone_;
 };
 
 /// Makes one folder exist, recording it in the process-wide set of folders made or found.

@@ -235,6 +235,139 @@ TEST(DownloaderRetryTest, AListingLostEachTimeIsTriedAgainThenLeftAndTheJobGoesO
   EXPECT_EQ(readFile(dir.file("top.bin")), "data");
 }
 
+/// One line of a UNIX listing for a folder "d" of `size` bytes.
+std::string sizedFolderLine(std::size_t size) {
+  return "drwxr-xr-x   2 owner group " + std::to_string(size) + " Jan 01  2024 d\r\n";
+}
+
+// Every folder whose entries could not be read, and every folder or line the scan left out, gets
+// one Error line with the reason; the job goes on. The start folder's comes before "No files
+// matched".
+TEST(DownloaderRetryTest, EachFolderThatCannotBeReadOrIsLeftOutIsSaid) {
+  const std::string top = folderLine("sub") + fileLine("top.bin", 4);
+  const std::string noMatch = errorLine("No files matched on remote server: 127.0.0.1");
+  std::string deepest = "sub";
+  for (int level = 1; level <= 1000; ++level) deepest += "/d";
+  struct Case {
+    const char* name;
+    std::function<void(FakeFtpServer&, Downloader&)> setUp;
+    std::string note;
+    unsigned saved;  // 0: nothing matched
+  };
+  const Case cases[] = {
+      {"550 on a subfolder",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("LIST sub", "550 Permission denied."); },
+       "Listing of sub failed: 550 Permission denied.", 1},
+      {"450 at every try",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("LIST sub", "450 Busy."); },
+       "Listing of sub failed: 450 Busy.", 1},
+      {"426 after the data",
+       [](FakeFtpServer& s, Downloader&) {
+         FakeTransfer aborted;
+         aborted.data = fileLine("in.bin", 4);
+         aborted.finalReply = "426 Aborted.";
+         s.setListing("sub", aborted);
+       },
+       "Listing of sub failed: 426 Aborted.", 1},
+      {"data connection reset",
+       [](FakeFtpServer& s, Downloader&) {
+         FakeTransfer reset;
+         reset.data = fileLine("in.bin", 4) + fileLine("more.bin", 4);
+         reset.dropAfter = 10;
+         reset.resetOnDrop = true;
+         reset.pauseAt = {10};  // the client has read the bytes before the drop
+         s.setListing("sub", reset);
+       },
+       "Listing of sub failed: data connection lost: Connection reset by peer", 1},
+      {"session dropped at every try",
+       [](FakeFtpServer& s, Downloader&) { s.setListing("sub", droppedSession()); },
+       "Listing of sub failed: connection lost", 1},
+      {"no reply",
+       [](FakeFtpServer& s, Downloader& job) {
+         s.setSilent("LIST sub");
+         job.timeout = 1;
+         job.retries = 1;  // the file needs a new session
+       },
+       "Listing of sub failed: no reply for 1 s", 1},
+      {"start folder refused",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("LIST", "550 No such directory."); },
+       "Listing of . failed: 550 No such directory.", 0},
+      {"start folder: 450", [](FakeFtpServer& s, Downloader&) { s.setReply("LIST", "450 Busy."); },
+       "Listing of . failed: 450 Busy.", 0},
+      {"start folder: bad passive reply",
+       [](FakeFtpServer& s, Downloader&) { s.setReply("PASV", "227 Entering nowhere."); },
+       "Listing of . failed: 227 Entering nowhere.", 0},
+      {"start folder: no reply",
+       [](FakeFtpServer& s, Downloader& job) {
+         s.setSilent("LIST");
+         job.timeout = 1;
+         job.retries = 0;
+       },
+       "Listing of . failed: no reply for 1 s", 0},
+      {"a line too long to be a whole entry",
+       [](FakeFtpServer& s, Downloader&) {
+         s.setListing("sub", fileLine(std::string(9000, 'n'), 4));
+       },
+       "Listing of sub: 1 line longer than 8191 bytes left out", 1},
+      {"a link to the start folder",
+       [top](FakeFtpServer& s, Downloader&) {
+         s.setListing("sub", folderLine("up"));
+         s.setListing("sub/up", top);
+       },
+       "sub/up: not entered, lists the same entries as .", 1},
+      {"folders nested without end",
+       [](FakeFtpServer& s, Downloader&) {
+         std::string path = "sub";
+         for (std::size_t level = 1; level <= 1000; ++level, path += "/d") {
+           s.setListing(path, sizedFolderLine(level));
+         }
+       },
+       deepest + ": not entered, deeper than 1000 folder levels", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFtpServer server;
+    server.setListing("", top);
+    server.setFile("top.bin", "data");
+    TempDir dir;
+    Downloader job = quickJob(server.port(), dir.path());
+    job.recurse = true;
+    c.setUp(server, job);
+    const JobRun run = runJob(job);
+    const std::size_t at = run.log.find(errorLine(c.note));
+    if (at == std::string::npos) {
+      ADD_FAILURE() << run.log;
+      continue;
+    }
+    EXPECT_EQ(run.log.find(errorLine(c.note), at + 1), std::string::npos) << "said once";
+    EXPECT_EQ(job.savedCount, c.saved);
+    if (c.saved == 0) {
+      EXPECT_EQ(run.log.substr(at + errorLine(c.note).size()), noMatch);
+    }
+  }
+}
+
+// Once the scan's session cannot be opened again within its tries, the folders still to list
+// fail at once for that reason, without a ladder of tries each.
+TEST(DownloaderRetryTest, ADeadServerFailsTheFoldersStillToListAtOnce) {
+  FakeFtpServer server;
+  server.setListing("", folderLine("one") + folderLine("two") + folderLine("three"));
+  server.setListing("one", droppedSession());
+  server.refuseSessions(1000, "421 Down.", 1);
+  TempDir dir;
+  Downloader job = quickJob(server.port(), dir.path());
+  job.recurse = true;
+  const JobRun run = runJob(job);
+  const std::string gone = "Unable to connect to 127.0.0.1 421 Down.";
+  for (const char* folder : {"one", "two", "three"}) {
+    EXPECT_NE(run.log.find(errorLine(std::string("Listing of ") + folder + " failed: " + gone)),
+              std::string::npos)
+        << run.log;
+  }
+  EXPECT_EQ(run.log.find("Retrying the listing of two"), std::string::npos) << run.log;
+  EXPECT_EQ(server.connectionsAccepted(), 4);  // the first, and one per further try of "one"
+}
+
 TEST(DownloaderRetryTest, NamesListedTwiceOrShapedLikeAPartFile) {
   FakeFtpServer server;
   server.setListing("", fileLine("a.bin", 4) + fileLine("a.bin", 4) + fileLine("a.bin", 4) +

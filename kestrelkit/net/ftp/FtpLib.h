@@ -142,9 +142,14 @@ class FtpLib {
   /// True while the control connection is open.
   bool connected();
   /// With `on`, a listing whose last line lacks its line end fails as cut short ("listing cut
-  /// short", a lost connection), unless the listing of the same path before it ended so too:
-  /// for a caller that lists again after such failures.
+  /// short", a lost connection), unless the listing of the same path before it was the very
+  /// same bytes (a server's own way of ending): for a caller that lists again after such
+  /// failures.
   void setListingEndsChecked(bool on) { checkListingEnds_ = on; }
+  /// Listing lines longer than this are left out whole: a piece of one is no entry.
+  static constexpr std::size_t kLongestListLine = 8191;
+  /// How many lines the last listing left out as longer than `kLongestListLine`.
+  virtual std::size_t overlongLines() { return overlongLines_; }
   /// From the next `connect` on: TLS on the control connection, checked as `settings` say (its
   /// `host` is taken from `connect`), and from the login on every data connection too ("PBSZ
   /// 0", "PROT P"). A server that refuses TLS fails `connect`, so nothing, the password least of
@@ -234,8 +239,16 @@ class FtpLib {
   /// The transfer type the server is in: 'A', 'I', or 0 when not known.
   char type_ = 0;
   bool checkListingEnds_ = false;
-  /// The path of the last listing, when it ended inside a line.
-  std::optional<std::string> unterminated_;
+  /// The last listing, when it ended inside a line: its path, and a digest and the length of
+  /// its bytes.
+  struct ListingEnd {
+    std::string path;
+    std::uint64_t digest = 0;
+    std::uint64_t length = 0;
+    bool operator==(const ListingEnd&) const = default;
+  };
+  std::optional<ListingEnd> unterminated_;
+  std::size_t overlongLines_ = 0;
   /// The data buffer of transfers, made at the first and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;
 };

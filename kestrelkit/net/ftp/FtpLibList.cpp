@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/FtpLibChecks.h"
@@ -9,31 +11,28 @@
 namespace kestrelkit::net::ftp {
 namespace {
 
-constexpr std::size_t kListBufferSize = 8192;
-// As with ftplib's text-mode reader, a line longer than this arrives in pieces of this size,
-// each taken as a line of its own.
-constexpr std::size_t kLongestPiece = kListBufferSize - 1;
-
-/// Cuts a listing's data into lines as it arrives (CR LF reduced to LF), within a bounded
-/// buffer: a line longer than `kLongestPiece` arrives in pieces of that size, each taken as a
-/// line of its own.
+/// Cuts a listing's data into lines as it arrives, within a bounded buffer. Every CR before a
+/// line feed belongs to the line end (a server in text mode may send CR CR LF). A line longer
+/// than `FtpLib::kLongestListLine` is left out whole and counted: a piece of it could parse as
+/// an entry the server never listed. The bytes are also summed up in a digest, so that two
+/// listings can be told apart without keeping either.
 class LineSplitter {
  public:
   template <typename Take>
   void feed(const char* data, std::size_t length, Take&& take) {
+    addToDigest(data, length);
     while (length > 0) {
       const char* newline = static_cast<const char*>(std::memchr(data, '\n', length));
       const std::size_t piece = newline != nullptr ? static_cast<std::size_t>(newline - data) : length;
-      std::size_t used = 0;
-      while (used < piece) {
-        const std::size_t room = kLongestPiece - line_.size();
-        const std::size_t part = std::min(room, piece - used);
-        line_.append(data + used, part);
-        used += part;
-        if (line_.size() == kLongestPiece) emit(take);
+      if (!overlong_) {
+        if (piece > FtpLib::kLongestListLine - line_.size()) {
+          overlong_ = true;
+          line_.clear();
+        } else {
+          line_.append(data, piece);
+        }
       }
       if (newline == nullptr) return;
-      if (!line_.empty() && line_.back() == '\r') line_.pop_back();
       emit(take);
       data += piece + 1;
       length -= piece + 1;
@@ -43,20 +42,41 @@ class LineSplitter {
   /// The last line, when the data ended without a line feed.
   template <typename Take>
   void end(Take&& take) {
-    if (!line_.empty()) emit(take);
+    if (midLine()) emit(take);
   }
 
   /// True when the data so far ends inside a line.
-  bool midLine() const { return !line_.empty(); }
+  bool midLine() const { return overlong_ || !line_.empty(); }
+  std::size_t overlongLines() const { return overlongLines_; }
+  std::uint64_t digest() const { return digest_; }
+  std::uint64_t length() const { return length_; }
 
  private:
   template <typename Take>
   void emit(Take& take) {
+    if (overlong_) {
+      ++overlongLines_;
+      overlong_ = false;
+      return;
+    }
+    while (!line_.empty() && line_.back() == '\r') line_.pop_back();
     take(std::string_view(line_));
     line_.clear();
   }
 
+  // FNV-1a, 64 bits: the same bytes give the same digest however they were cut into reads.
+  void addToDigest(const char* data, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+      digest_ = (digest_ ^ static_cast<unsigned char>(data[i])) * 0x100000001b3ULL;
+    }
+    length_ += length;
+  }
+
   std::string line_;
+  bool overlong_ = false;
+  std::size_t overlongLines_ = 0;
+  std::uint64_t digest_ = 0xcbf29ce484222325ULL;
+  std::uint64_t length_ = 0;
 };
 
 FtpFileType typeOf(const ListLineFacts& facts) {
@@ -132,15 +152,20 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
     return platform::Outcome::success();
   };
   bool started = false;
+  overlongLines_ = 0;
   // The current folder is a bare "LIST": some servers refuse a trailing blank as a syntax error.
   platform::Outcome outcome = receive(detail::commandLine("LIST", path), 'A', parse, started);
+  overlongLines_ = lines.overlongLines();
   // A listing cut short would make its folder look smaller than it is: it counts as failed.
   // A data connection closed early in order, with a "226" all the same, shows only in a last
-  // line without its line end; a server that always ends its listings so shows it twice in a
-  // row, and is believed then.
-  if (outcome.ok() && lines.midLine() && checkListingEnds_ && unterminated_ != path) {
-    unterminated_ = path;
-    return finish(platform::Outcome::lost("listing cut short"));
+  // line without its line end. A server that always ends its listings so sends the same bytes
+  // when asked again, and is believed then; a listing cut at another place is not.
+  if (outcome.ok() && lines.midLine() && checkListingEnds_) {
+    ListingEnd ending{path, lines.digest(), lines.length()};
+    if (unterminated_ != ending) {
+      unterminated_ = std::move(ending);
+      return finish(platform::Outcome::lost("listing cut short"));
+    }
   }
   if (outcome.ok()) lines.end(toRecord);
   unterminated_.reset();

@@ -2,29 +2,29 @@
 
 #include <algorithm>
 #include <exception>
-#include <unordered_set>
 #include <utility>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "kestrelkit/net/ftp/FtpScanListing.h"
 #include "kestrelkit/net/ftp/PatternMatch.h"
 #include "platform/Clock.h"
 
 namespace kestrelkit::net::ftp {
 
-/// One open folder of the walk: its path relative to the connection's current folder and the
-/// records of its listing not yet looked at. Each record leaves the listing as it is looked at,
-/// so a folder's records are held once, in the listing or among the results.
+/// One open folder of the walk: its path relative to the connection's current folder, the
+/// records of its listing not yet looked at and the digest of that listing. Each record leaves
+/// the listing as it is looked at, so a folder's records are held once, in the listing or among
+/// the results.
 struct FtpScan::Level {
   std::string path;
   FtpFileList entries;
+  std::uint64_t digest;
 };
 
 namespace {
 
-std::string joined(const std::string& folderPath, const std::string& name) {
-  if (folderPath.empty()) return name;
-  if (folderPath.back() == '/') return folderPath + name;
-  return folderPath + "/" + name;
+std::string shown(const std::string& folderPath) {
+  return folderPath.empty() ? std::string(".") : folderPath;
 }
 
 /// A name with a ".." component would lead the local copy out of the target folder.
@@ -89,33 +89,62 @@ void FtpScan::walk(const std::string& startPath, bool recurseInto) {
     try {
       if (!step(levels, recurseInto)) levels.pop_back();
     } catch (const std::exception& failure) {
-      errorList_.push_back(failure.what());
+      note(failure.what());
       levels.pop_back();
     }
   }
 }
 
 void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
-  Level level{std::move(folderPath), {}};
+  FtpScanListing listing(
+      std::move(folderPath), [this](const FtpFileInfo& file) { return passesBounds(file); },
+      filesLeft(), maxEntries);
   try {
-    std::unordered_set<std::string> names;
-    auto keep = [&level, &names](FtpFileInfo&& record) {
-      // A server may list a name twice: it is one file, fetched and counted once.
-      if (names.insert(record.name).second) level.entries.push_back(std::move(record));
-    };
-    for (int attempt = 1; !ftp.listEach(level.path, keep); ++attempt) {
-      // A refused listing counts as an empty folder, not as a failure.
-      level.entries.clear();
-      names.clear();
-      if (!retryListing || !ftp.lastOutcome().transient() || !retryListing(level.path, attempt)) {
-        break;
-      }
+    if (!read(listing)) {
+      // For the walk a folder that cannot be listed is an empty one; the note tells why.
+      const std::string reason = listingFailure ? listingFailure() : ftp.lastOutcome().reason;
+      note("Listing of " + shown(listing.folder()) +
+           " failed: " + (reason.empty() ? std::string("refused") : reason));
+      return;
     }
   } catch (const std::exception& failure) {
-    errorList_.push_back(failure.what());
+    note(failure.what());
     return;
   }
-  levels.push_back(std::move(level));
+  if (const std::size_t left = ftp.overlongLines(); left > 0) {
+    note("Listing of " + shown(listing.folder()) + ": " + std::to_string(left) +
+         (left == 1 ? " line" : " lines") + " longer than " +
+         std::to_string(FtpLib::kLongestListLine) + " bytes left out");
+  }
+  if (const Level* same = sameListingAbove(levels, listing.digest())) {
+    note(listing.folder() + ": not entered, lists the same entries as " + shown(same->path));
+    return;
+  }
+  levels.push_back(Level{listing.folder(), listing.takeEntries(), listing.digest()});
+}
+
+bool FtpScan::read(FtpScanListing& listing) {
+  auto take = [&listing](FtpFileInfo&& record) { listing.take(std::move(record)); };
+  for (int attempt = 1;; ++attempt) {
+    try {
+      if (ftp.listEach(listing.folder(), take)) return true;
+    } catch (const FtpListingStopped&) {
+      return true;  // what follows in the listing cannot be selected any more
+    }
+    listing.restart();
+    if (!retryListing || !ftp.lastOutcome().transient() ||
+        !retryListing(listing.folder(), attempt)) {
+      return false;
+    }
+  }
+}
+
+const FtpScan::Level* FtpScan::sameListingAbove(const std::vector<Level>& levels,
+                                                std::uint64_t digest) const {
+  for (const Level& above : levels) {
+    if (above.digest == digest) return &above;
+  }
+  return nullptr;
 }
 
 /// Handles the next record of the innermost open folder; false when that folder is done.
@@ -126,19 +155,19 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
   level.entries.pop_front();
   if (entry.type != FtpFileType::file && entry.type != FtpFileType::folder) return true;
 
-  std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
   // A folder named to lead out of its parent is never entered (it would walk the server's
   // tree in circles); a file so named goes on to the caller, which refuses to store it and says
   // so.
-  if (entry.type == FtpFileType::folder && leavesFolder(entry.name)) {
-    errorList_.push_back(joined(level.path, entry.name) + ": name leads out of its folder");
+  if (entry.type == FtpFileType::folder && leavesFolder(pathBelow(std::string(), entry.name))) {
+    note(pathBelow(level.path, entry.name) + ": name leads out of its folder");
     return true;
   }
-  entry.name = joined(level.path, entry.name);
+  entry.name = pathBelow(level.path, entry.name);
   if (entry.type == FtpFileType::folder) {
     folderList_.push_back(entry);
     if (recurseInto) descend(levels, entry.name);  // may move `level`
-  } else if (accepts(entry)) {
+  } else if (!filter || filter(entry)) {
+    // The patterns and bounds were passed as it was listed.
     fileList_.push_back(std::move(entry));
     if (selected) selected(fileList_.back());
   }
@@ -148,8 +177,7 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
 void FtpScan::descend(std::vector<Level>& levels, const std::string& folderPath) {
   // levels.size() is the level the folder would be walked at; the start folder is level 0.
   if (maxDepth != kOff && static_cast<std::int64_t>(levels.size()) > maxDepth) {
-    errorList_.push_back(folderPath + ": not entered, deeper than " + std::to_string(maxDepth) +
-                         " folder levels");
+    note(folderPath + ": not entered, deeper than " + std::to_string(maxDepth) + " folder levels");
     return;
   }
   enter(levels, folderPath);
@@ -160,7 +188,18 @@ bool FtpScan::limitReached() const {
   return maxFolders != kOff && static_cast<std::int64_t>(folderList_.size()) >= maxFolders;
 }
 
-bool FtpScan::accepts(const FtpFileInfo& file) const {
+std::int64_t FtpScan::filesLeft() const {
+  // The caller's filter may refuse any file: then nothing is known ahead.
+  if (filter || maxFiles == kOff) return kOff;
+  return std::max<std::int64_t>(0, maxFiles - static_cast<std::int64_t>(fileList_.size()));
+}
+
+void FtpScan::note(std::string text) {
+  errorList_.push_back(std::move(text));
+  if (noted) noted(errorList_.back());
+}
+
+bool FtpScan::passesBounds(const FtpFileInfo& file) const {
   if (!includes.empty() && !matchesAny(includes, file.name)) return false;
   if (matchesAny(excludes, file.name)) return false;
   if (file.size != kUnknownSize) {
@@ -172,7 +211,7 @@ bool FtpScan::accepts(const FtpFileInfo& file) const {
     if (maxAge != kOff && age > maxAge) return false;
     if (minAge != kOff && age < minAge) return false;
   }
-  return !filter || filter(file);
+  return true;
 }
 
 }  // namespace kestrelkit::net::ftp

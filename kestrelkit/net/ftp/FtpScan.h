@@ -20,16 +20,29 @@ using FtpScanSelected = std::function<void(const FtpFileInfo& file)>;
 /// timed out, a "try again" reply), before try number `attempt` (from 1): true lists the
 /// folder again, on the connection as it then is.
 using FtpListRetry = std::function<bool(const std::string& folder, int attempt)>;
+/// Told of each note the scan records in `errors`, as it is recorded.
+using FtpScanNoted = std::function<void(const std::string& note)>;
+/// Why the listing that just failed failed, for its note.
+using FtpListFailure = std::function<std::string()>;
+
+class FtpScanListing;
 
 /// Walks a remote folder tree over one connection, depth-first and pre-order, and collects
 /// the files that pass the patterns, the size and age bounds and the limits, with the folders
-/// met. Sends nothing but listings. A folder that cannot be listed or walked contributes
-/// nothing; its failure text goes to `errors`. A name listed more than once in one folder
-/// counts once.
+/// met. Sends nothing but listings. A folder that cannot be listed (after its tries) or walked
+/// contributes nothing, and the walk goes on; a note with the reason goes to `errors`, as does
+/// one for each folder left out (too deep, leading out of its folder, or listing the same
+/// entries as a folder above it, as a link to a parent folder does) and for listing lines left
+/// out. A name listed more than once in one folder counts once. Of a folder's listing only its
+/// folders and the files that pass the patterns and bounds are kept, and a listing stops once
+/// the file limit is reached within it.
 class FtpScan {
  public:
   /// Real trees are far shallower; local paths could not hold a deeper one anyway.
   static constexpr std::int64_t kDefaultMaxDepth = 1000;
+  /// Entries one folder's listing may have: a server that lists without end fails that folder
+  /// here rather than running for ever.
+  static constexpr std::uint64_t kDefaultMaxEntries = 10'000'000;
 
   /// Records the scan's "now" (`scanStart`) once.
   explicit FtpScan(FtpLib& ftp);
@@ -68,21 +81,36 @@ class FtpScan {
   FtpScanFilter filter;
   FtpScanSelected selected;
   FtpListRetry retryListing;
+  FtpScanNoted noted;
+  /// Default: the connection's last outcome.
+  FtpListFailure listingFailure;
   std::int64_t scanStart;
   /// Deepest folder level entered below the start folder (`kOff`: no bound). A folder met
   /// deeper down is still recorded, but not entered, and a note goes to `errors`: a server that
   /// lists a folder inside itself would otherwise be walked for ever.
   std::int64_t maxDepth = kDefaultMaxDepth;
+  /// Entries a folder's listing may have; beyond, that folder fails.
+  std::uint64_t maxEntries = kDefaultMaxEntries;
 
  private:
   struct Level;
 
   void walk(const std::string& startPath, bool recurseInto);
   void enter(std::vector<Level>& levels, std::string folderPath);
+  /// Lists the folder into `listing`, with further tries as `retryListing` allows; false when
+  /// its entries could not be read.
+  bool read(FtpScanListing& listing);
+  /// The open folder whose listing had `digest`, if any: a folder listing the same is a link
+  /// to it.
+  const Level* sameListingAbove(const std::vector<Level>& levels, std::uint64_t digest) const;
   bool step(std::vector<Level>& levels, bool recurseInto);
   void descend(std::vector<Level>& levels, const std::string& folderPath);
   bool limitReached() const;
-  bool accepts(const FtpFileInfo& file) const;
+  /// The patterns and bounds: the same whenever asked, so files are judged as they arrive.
+  bool passesBounds(const FtpFileInfo& file) const;
+  /// How many more files may be selected before the walk stops, when that is known ahead.
+  std::int64_t filesLeft() const;
+  void note(std::string text);
 
   FtpFileList fileList_;
   std::vector<std::string> errorList_;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "platform/Socket.h"
@@ -387,6 +388,9 @@ TEST_F(FtpLibTest, LineEndsDoNotChangeRecords) {
   for (const Case& c :
        {Case{"CR LF", kReadme + "\r\n" + kEtc + "\r\n"}, Case{"LF", kReadme + "\n" + kEtc + "\n"},
         Case{"no final line end", kReadme + "\r\n" + kEtc},
+        // A server in text mode may send CR CR LF: every CR belongs to the line end.
+        Case{"CR CR LF", kReadme + "\r\r\n" + kEtc + "\r\r\n"},
+        Case{"no final line end after CRs", kReadme + "\r\r\n" + kEtc + "\r\r"},
         Case{"blank lines", "\r\n" + kReadme + "\n\n\r\n" + kEtc + "\n"}}) {
     SCOPED_TRACE(c.what);
     server.setListing("pub", c.data);
@@ -441,10 +445,14 @@ TEST_F(FtpLibTest, AListingEndingInsideALineIsDoubtedOnceWhenAskedTo) {
   ASSERT_TRUE(connection.list("pub", records)) << "not asked to: taken as it is";
   EXPECT_EQ(records.size(), 1u);
   connection.setListingEndsChecked(true);
-  // Path listed: whether it is taken (a second time in a row, the server's way of ending).
-  const std::pair<const char*, bool> steps[] = {
-      {"pub", false}, {"pub", true}, {"etc", true}, {"pub", false}, {"pub", true}};
-  for (const auto& [path, taken] : steps) {
+  // Path listed, the bytes it ends with now ("" unchanged), and whether it is taken: only the
+  // very same bytes a second time in a row are the server's way of ending.
+  const std::string cutElsewhere = kReadme + "\r\n" + kEtc.substr(0, 30);
+  const std::tuple<const char*, std::string, bool> steps[] = {
+      {"pub", "", false}, {"pub", "", true},  {"etc", "", true},           {"pub", "", false},
+      {"pub", "", true},  {"pub", "", false}, {"pub", cutElsewhere, false}, {"pub", "", true}};
+  for (const auto& [path, data, taken] : steps) {
+    if (!data.empty()) server.setListing(path, data);
     EXPECT_EQ(connection.list(path, records), taken) << path;
     if (!taken) {
       EXPECT_EQ(connection.lastOutcome().reason, "listing cut short");
@@ -466,12 +474,22 @@ TEST_F(FtpLibTest, OverlongLinesArriveInPiecesWithinTheBuffer) {
   ASSERT_TRUE(connection.list("pub", records));
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].name, "etc");
+  EXPECT_EQ(connection.overlongLines(), 1u);
+  // A line whose first 8,191 bytes read as an entry is left out whole, not cut into a name the
+  // server never listed.
+  server.setListing("pub", kEtc.substr(0, kEtc.size() - 3) + std::string(9000, 'n') + "\r\n" +
+                               kEtc + "\r\n");
+  ASSERT_TRUE(connection.list("pub", records));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].name, "etc");
+  EXPECT_EQ(connection.overlongLines(), 1u);
   // A long name inside one piece is kept whole.
   const std::string longName(8000, 'n');
   server.setListing("pub", kEtc.substr(0, kEtc.size() - 3) + longName + "\n");
   ASSERT_TRUE(connection.list("pub", records));
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].name, longName);
+  EXPECT_EQ(connection.overlongLines(), 0u);
 }
 
 TEST_F(FtpLibTest, ListInActiveMode) {

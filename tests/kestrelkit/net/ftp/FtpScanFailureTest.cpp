@@ -2,6 +2,7 @@
 #include <pthread.h>
 
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ TEST(FtpScanFailure, RefusedListingIsAnEmptyFolder) {
   scan.scan("", true);
   EXPECT_EQ(namesOf(scan.files()), (Names{"a.txt", "open/b.txt"}));
   EXPECT_EQ(namesOf(scan.folders()), (Names{"locked", "open"}));
-  EXPECT_TRUE(scan.errors().empty());
+  EXPECT_EQ(scan.errors(), (Names{"Listing of locked failed: refused"}));
 }
 
 TEST(FtpScanFailure, RefusedStartFolderGivesEmptyLists) {
@@ -35,7 +36,7 @@ TEST(FtpScanFailure, RefusedStartFolderGivesEmptyLists) {
   scan.scan("nowhere", true);
   EXPECT_TRUE(scan.files().empty());
   EXPECT_TRUE(scan.folders().empty());
-  EXPECT_TRUE(scan.errors().empty());
+  EXPECT_EQ(scan.errors(), (Names{"Listing of nowhere failed: refused"}));
   EXPECT_EQ(ftp.listed, (Names{"nowhere"}));
 }
 
@@ -104,13 +105,13 @@ TEST(FtpScanFailure, FoldersLeadingOutOfTheirFolderAreNotEntered) {
                                   "..: name leads out of its folder"}));
 }
 
-/// A chain of `levels` nested folders "d", each also holding a file "f".
+/// A chain of `levels` nested folders "d", each also holding a file "f" as long as its depth.
 void serveChain(ListingFtp& ftp, int levels) {
   ftp.generate = [levels](const std::string& path) {
     int depth = path.empty() ? 0 : static_cast<int>((path.size() + 1) / 2);
     std::vector<FtpFileInfo> listing;
     if (depth < levels) listing.push_back(folder("d"));
-    listing.push_back(file("f"));
+    listing.push_back(file("f", depth));
     return listing;
   };
 }
@@ -145,10 +146,12 @@ TEST(FtpScanFailure, VeryDeepTreeIsWalkedWithoutExhaustingTheStack) {
   EXPECT_TRUE(scan.errors().empty());
 }
 
-TEST(FtpScanFailure, DepthBoundStopsAFolderListingItselfForEver) {
+TEST(FtpScanFailure, DepthBoundStopsAServerNestingFoldersForEver) {
   ListingFtp ftp;
-  // Every folder lists a folder inside itself, whatever its path.
-  ftp.generate = [](const std::string&) { return std::vector<FtpFileInfo>{folder("loop")}; };
+  // Every folder lists a folder inside itself, whatever its path, each a little different.
+  ftp.generate = [](const std::string& path) {
+    return std::vector<FtpFileInfo>{scantest::entry("loop", FtpFileType::folder, path.size())};
+  };
   FtpScan scan(ftp);
   ASSERT_EQ(scan.maxDepth, 1000);
   scan.scan("", true);
@@ -181,6 +184,54 @@ TEST(FtpScanFailure, DepthBoundLeavesShallowerFoldersAlone) {
     // The walk goes on after a folder left out: the upper files are all there.
     EXPECT_EQ(scan.files().size(), c.listed);
   }
+}
+
+// A link to a folder above, served as a folder, lists what that folder lists: it is not entered,
+// or the walk would go round it until the depth bound.
+TEST(FtpScanFailure, FoldersListingTheSameAsOneAboveAreNotEntered) {
+  struct Case {
+    const char* what;
+    std::map<std::string, std::vector<FtpFileInfo>> listings;
+    Names files;
+    Names errors;
+  };
+  const std::vector<Case> cases = {
+      {"link to the parent's parent",
+       {{"", {file("a"), folder("sub")}}, {"sub", {file("b"), folder("up")}},
+        {"sub/up", {file("a"), folder("sub")}}},
+       {"a", "sub/b"},
+       {"sub/up: not entered, lists the same entries as ."}},
+      {"link to its own folder",
+       {{"", {folder("bin")}}, {"bin", {file("ls"), folder("X11")}},
+        {"bin/X11", {file("ls"), folder("X11")}}},
+       {"bin/ls"},
+       {"bin/X11: not entered, lists the same entries as bin"}},
+      {"the same as a folder beside it is walked",
+       {{"", {folder("x"), folder("y")}}, {"x", {file("f")}}, {"y", {file("f")}}},
+       {"x/f", "y/f"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ListingFtp ftp;
+    ftp.listings = c.listings;
+    FtpScan scan(ftp);
+    scan.scan("", true);
+    EXPECT_EQ(namesOf(scan.files()), c.files);
+    EXPECT_EQ(scan.errors(), c.errors);
+  }
+}
+
+// A listing without end fails its folder at the bound; the walk goes on.
+TEST(FtpScanFailure, AListingBeyondTheEntryBoundFailsItsFolder) {
+  ListingFtp ftp;
+  ftp.listings[""] = {folder("sub"), file("a")};
+  ftp.listings["sub"] = {file("1"), file("2"), file("3"), file("4")};
+  FtpScan scan(ftp);
+  scan.maxEntries = 3;
+  scan.scan("", true);
+  EXPECT_EQ(namesOf(scan.files()), (Names{"a"}));
+  EXPECT_EQ(scan.errors(), (Names{"Listing of sub failed: more than 3 entries"}));
 }
 
 }  // namespace

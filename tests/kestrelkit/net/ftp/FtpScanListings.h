@@ -39,6 +39,8 @@ class ListingFtp : public FtpLib {
   /// Paths whose listing raises a failure with the text "listing <path> broke".
   std::set<std::string> broken;
   std::vector<std::string> listed;
+  /// Records handed over so far, over all listings.
+  std::size_t handed = 0;
 
   bool listEach(const std::string& path, const FtpListSink& take) override {
     listed.push_back(path);
@@ -46,6 +48,7 @@ class ListingFtp : public FtpLib {
     auto found = listings.find(path);
     if (found == listings.end() && !generate) return false;
     for (FtpFileInfo record : found != listings.end() ? found->second : generate(path)) {
+      ++handed;
       take(std::move(record));
     }
     return true;

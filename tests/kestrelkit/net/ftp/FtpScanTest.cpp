@@ -250,6 +250,7 @@ TEST(FtpScan, MaxFilesCountsOnlyAcceptedFiles) {
   scan.maxFiles = 2;
   scan.scan("", false);
   EXPECT_EQ(namesOf(scan.files()), (Names{"b.txt", "d.txt"}));
+  EXPECT_EQ(ftp.handed, 4u) << "the listing stops once the limit is reached within it";
 }
 
 TEST(FtpScan, MaxFoldersStopsEveryLevelAtItsNextRecord) {
