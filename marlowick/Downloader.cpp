@@ -93,7 +93,7 @@ bool Downloader::retryListing(FtpLib& ftp, const std::string& folder, int attemp
     return false;
   }
   printAndLog(fmt::format(" Retrying the listing of {} in {} ({}/{}): {}",
-                          folder.empty() ? std::string(".") : fromServer(folder),
+                          folder.empty() ? std::string(".") : visibleName(fromServer(folder)),
                           budget.pauseText(), budget.number(), budget.tries(), failureText(ftp)),
               true);
   budget.pause();

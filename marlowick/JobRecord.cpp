@@ -1,6 +1,7 @@
 #include "marlowick/JobRecord.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace marlowick {
 
@@ -52,13 +53,24 @@ void JobRecord::folderFailed(std::string path, std::string reason) {
 }
 
 void JobRecord::scanErrors(const std::vector<std::string>& notes) {
+  // The scan's notes read "Listing of PATH failed: REASON", "Listing of PATH: REASON" or
+  // "PATH: REASON".
+  constexpr std::string_view kListing = "Listing of ";
+  constexpr std::string_view kFailed = " failed";
   for (const std::string& note : notes) {
     const std::size_t colon = note.find(": ");
     if (colon == std::string::npos) {
       folderFailed(std::string(), note);
-    } else {
-      folderFailed(note.substr(0, colon), note.substr(colon + 2));
+      continue;
     }
+    std::string_view path(note.data(), colon);
+    if (path.substr(0, kListing.size()) == kListing) {
+      path.remove_prefix(kListing.size());
+      if (path.size() >= kFailed.size() && path.substr(path.size() - kFailed.size()) == kFailed) {
+        path.remove_suffix(kFailed.size());
+      }
+    }
+    folderFailed(std::string(path), note.substr(colon + 2));
   }
 }
 

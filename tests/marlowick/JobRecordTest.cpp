@@ -84,12 +84,17 @@ TEST(JobRecord, TriesBytesAndResumeOffsetOfAFile) {
 
 TEST(JobRecord, ScanNotesAndConnectionsOnThreads) {
   JobRecord record;
-  record.scanErrors({"a/b: name leads out of its folder", "lost"});
+  record.scanErrors({"a/b: name leads out of its folder", "lost",
+                     "Listing of sub/x failed: 550 Permission denied.",
+                     "Listing of sub: 1 line longer than 8191 bytes left out"});
   const auto folders = record.folders();
-  ASSERT_EQ(folders.size(), 2u);
+  ASSERT_EQ(folders.size(), 4u);
   EXPECT_EQ(folders[0].path, "a/b");
   EXPECT_EQ(folders[0].reason, "name leads out of its folder");
   EXPECT_EQ(folders[1].reason, "lost");
+  EXPECT_EQ(folders[2].path, "sub/x");
+  EXPECT_EQ(folders[2].reason, "550 Permission denied.");
+  EXPECT_EQ(folders[3].path, "sub");
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&record, t] {
