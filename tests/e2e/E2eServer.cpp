@@ -206,8 +206,12 @@ bool FtpServerProcess::start(const std::string& root, const ServerSetup& setup) 
     port_ = freeLoopbackPort();
     process_ = std::make_unique<BackgroundProcess>(commandLine(root, setup), options);
   }
+  // A server that found its port taken exits at once, while whatever took the port (another
+  // test's server) may well greet: it must still be running a moment later.
+  const auto settle = reportsItsPort(kind_) ? std::chrono::milliseconds(0)
+                                            : std::chrono::milliseconds(300);
   return greets(setup.ipv6 ? 6 : 4, port_, !setup.implicitTls, std::chrono::seconds(10)) &&
-         process_->wait(std::chrono::milliseconds(0)) == -1;
+         process_->wait(settle) == -1;
 }
 
 std::vector<std::string> FtpServerProcess::commandLine(const std::string& root,
