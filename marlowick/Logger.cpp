@@ -80,8 +80,10 @@ void startLog() {
   // FIFO) is a way to silence or divert the log, and opening it decides.
   if (platform::pathKind(path) == platform::PathKind::file) {
     auto size = platform::fileSize(path);
-    if (size && *size > kLargestKeptLog && !platform::deleteFile(path, &error)) {
-      throw std::runtime_error("Unable to delete the oversized log " + path + ": " + error);
+    // Started afresh, but the run before stays readable the morning after: the full log is kept
+    // as log.txt.1, replacing an older one.
+    if (size && *size > kLargestKeptLog && !platform::renameFile(path, path + ".1", &error)) {
+      throw std::runtime_error("Unable to set the oversized log " + path + " aside: " + error);
     }
   }
   logger().openFile(path);

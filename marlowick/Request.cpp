@@ -181,7 +181,11 @@ void declareRequestArguments(util::Arguments& arguments) {
 
 bool Downloading::parstAt(std::vector<std::string>& tokens) {
   std::string path = stripQuotes(std::string_view(tokens[0]).substr(1));
-  if (!platform::isAbsolutePath(path)) path = platform::programFolder() + path;
+  // A relative name is looked for in the current folder first, as a shell user means it, then
+  // in the program's folder.
+  if (!platform::isAbsolutePath(path) && platform::pathKind(path) == platform::PathKind::missing) {
+    path = platform::programFolder() + path;
+  }
   if (platform::pathKind(path) == platform::PathKind::missing) {
     return printAndLog("Specified path does not exists: " + path, false);
   }

@@ -80,6 +80,7 @@ TEST(Program, OversizedLogIsStartedAfreshAndOneAtTheLimitIsKept) {
     if (size > 512000) {
       EXPECT_EQ(log.find("xxx"), std::string::npos);
       EXPECT_GT(log.size(), 0u);
+      EXPECT_EQ(readFile(home.logPath() + ".1").size(), size) << "the old log is kept";
     } else {
       EXPECT_EQ(log.substr(0, size), std::string(size - 1, 'x') + "\n");
       EXPECT_GT(log.size(), size);

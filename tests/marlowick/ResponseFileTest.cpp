@@ -1,6 +1,8 @@
 // Response files: one token per line, byte-order marks, quotes, and the ways they fail.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "marlowick/Downloading.h"
 #include "marlowick/Logger.h"
 #include "tests/support/TempDir.h"
@@ -81,7 +83,13 @@ TEST_F(ResponseFile, NonAsciiUtf8NamesSurvive) {
   EXPECT_EQ(expand("@" + dir.file("u.txt"), {}, true), (Tokens{"--remote=/caf\xC3\xA9"}));
 }
 
-TEST_F(ResponseFile, RelativePathsAreBelowTheProgramFolder) {
+TEST_F(ResponseFile, RelativePathsAreTheCurrentFolderThenTheProgramFolder) {
+  const std::string here = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
+  writeFile(dir.file("job.txt"), "--host=h\n");
+  const Tokens found = expand("@job.txt", {}, true);
+  std::filesystem::current_path(here);
+  EXPECT_EQ(found, (Tokens{"--host=h"}));
   expand("@surely-not-here.txt", {}, false);
   EXPECT_EQ(console.rfind("Specified path does not exists: /", 0), 0u) << console;
   EXPECT_NE(console.find("/surely-not-here.txt\n"), std::string::npos) << console;
