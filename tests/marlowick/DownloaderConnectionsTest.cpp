@@ -344,13 +344,11 @@ TEST(DownloaderConnections, FetchingStartsWhileTheScanGoesOn) {
   ASSERT_NE(fetched, commands.end());
   ASSERT_NE(listed, commands.end());
   EXPECT_LT(fetched - commands.begin(), listed - commands.begin());
-  // Announced with the final count all the same, and first.
+  // Announced with the final count all the same, as the first file taken. (Which connection's
+  // report reaches the console first depends on which file ends first.)
   const Lines console = linesOf(run.console);
-  const auto first = std::find_if(console.begin(), console.end(), [](const std::string& line) {
-    return line.rfind(" Downloading ", 0) == 0;
-  });
-  ASSERT_NE(first, console.end());
-  EXPECT_EQ(*first, " Downloading a.bin 1/3 ...");
+  EXPECT_NE(std::find(console.begin(), console.end(), " Downloading a.bin 1/3 ..."), console.end())
+      << run.console;
   EXPECT_EQ(readFile(dir.file("later/y.bin")), "y");
 }
 
