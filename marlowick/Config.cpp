@@ -1,11 +1,11 @@
 #include "marlowick/Config.h"
 
+#include <stdexcept>
 #include <string_view>
 
 #include "marlowick/HelpPages.h"
 #include "platform/Console.h"
 #include "platform/Paths.h"
-#include "platform/Shell.h"
 
 #ifndef MARLOWICK_VERSION
 #define MARLOWICK_VERSION "0.0.0"
@@ -32,7 +32,16 @@ std::string withNativeLineEnds(std::string_view text) {
 }
 }  // namespace
 
-std::string Config::helpText() const { return withNativeLineEnds(kHelp); }
+std::string Config::helpText() const {
+  std::string text = kHelp;
+  // The manual can only say where the log usually is; this user's log is here.
+  try {
+    text += "\nLog file: " + logPath() + "\n";
+  } catch (const std::exception&) {
+    // No user folder: the Exit status and the manual page still tell the rest.
+  }
+  return withNativeLineEnds(text);
+}
 
 std::string Config::bannerText() const {
   return withNativeLineEnds(
@@ -44,7 +53,7 @@ void Config::openHomePage() const { openPage(homePageAddress(), "cmd"); }
 
 void Config::openHowToPage() const { openPage(howToPageAddress(), "cmd"); }
 
-void Config::openLog() const { platform::openDetached(logPath()); }
+void Config::openLog() const { openOrShow(logPath()); }
 
 std::string Config::productName() const { return "Marlowick"; }
 

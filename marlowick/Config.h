@@ -12,11 +12,12 @@ class Config {
 
   virtual std::string helpText() const;
   virtual std::string bannerText() const;
-  /// Opens the home page in the user's browser ("cmd" as the source word).
+  /// Opens the home page in the user's browser ("cmd" as the source word), or prints its address.
   virtual void openHomePage() const;
-  /// Opens the how-to page in the user's browser ("cmd" as the source word).
+  /// Opens the how-to page in the user's browser ("cmd" as the source word), or prints its
+  /// address.
   virtual void openHowToPage() const;
-  /// Opens the log file with the desktop's open action; the result is ignored.
+  /// Opens the log file with the desktop's open action; prints its path when there is none.
   virtual void openLog() const;
   virtual std::string productName() const;
   virtual std::string homePageAddress() const;

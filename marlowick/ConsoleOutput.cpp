@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <mutex>
 
@@ -23,6 +24,8 @@ constexpr auto kQuietStart = 1s;
 constexpr auto kRedrawEvery = 250ms;
 // Keeps the whole line within 80 columns.
 constexpr std::size_t kLongestShownName = 28;
+
+std::atomic<bool> quietConsole{false};
 
 // Keeps a console line and its log line together when several threads report.
 std::recursive_mutex& outputLock() {
@@ -91,9 +94,7 @@ std::string durationText(std::uint64_t seconds) {
   return fmt::format("{}:{:02}", seconds / 60, seconds % 60);
 }
 
-}  // namespace
-
-void consoleLine(std::string_view text) {
+void writeLine(std::string_view text) {
   std::lock_guard<std::recursive_mutex> guard(outputLock());
   eraseProgressLocked();
   platform::consoleWrite(text);
@@ -101,6 +102,14 @@ void consoleLine(std::string_view text) {
   // Flushed even when redirected, so a scheduler's capture holds every line however the run
   // ends.
   platform::consoleFlush();
+}
+
+}  // namespace
+
+void setConsoleQuiet(bool quiet) { quietConsole = quiet; }
+
+void consoleLine(std::string_view text) {
+  if (!quietConsole) writeLine(text);
 }
 
 void consolePrint(std::string_view text) {
@@ -112,7 +121,7 @@ void consolePrint(std::string_view text) {
 
 bool printAndLog(std::string_view text, bool isInfo) {
   std::lock_guard<std::recursive_mutex> guard(outputLock());
-  consoleLine(text);
+  if (!isInfo || !quietConsole) writeLine(text);
   logger().log(isInfo ? LogLevel::info : LogLevel::error, text);
   return isInfo;
 }
@@ -129,7 +138,7 @@ void MessageBatch::report() {
 }
 
 void showProgress(std::string_view text, const void* owner) {
-  if (!platform::stdoutIsTerminal()) return;
+  if (quietConsole || !platform::stdoutIsTerminal()) return;
   std::lock_guard<std::recursive_mutex> guard(outputLock());
   ProgressState& state = progress();
   const std::size_t width = codePoints(text);
@@ -160,20 +169,23 @@ TransferProgress::~TransferProgress() {
   if (enabled_) eraseProgress(this);
 }
 
-bool TransferProgress::visible() { return platform::stdoutIsTerminal(); }
+bool TransferProgress::visible() { return !quietConsole && platform::stdoutIsTerminal(); }
 
 void TransferProgress::update(std::uint64_t received) {
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
   if (now < nextDraw_) return;
   nextDraw_ = now + kRedrawEvery;
-  showProgress(text(name_, received, size_, now - start_), this);
+  showProgress(text(name_, received, size_, now - start_, earlier_), this);
 }
 
 std::string TransferProgress::text(const std::string& name, std::uint64_t received,
-                                   std::uint64_t size, Clock::duration elapsed) {
+                                   std::uint64_t size, Clock::duration elapsed,
+                                   std::uint64_t earlier) {
   const double seconds = std::chrono::duration<double>(elapsed).count();
-  const double rate = seconds > 0 ? static_cast<double>(received) / seconds : 0;
+  // A resumed file's earlier bytes did not cross the network now.
+  const std::uint64_t moved = received > earlier ? received - earlier : 0;
+  const double rate = seconds > 0 ? static_cast<double>(moved) / seconds : 0;
   // A remote name's control bytes would be obeyed by the terminal: shown as \xNN.
   std::string line = " " + shortName(visibleName(name)) + "  " + bytesText(received);
   if (size != kUnknownSize) line += " / " + bytesText(size);

@@ -12,7 +12,13 @@ namespace marlowick {
 /// (`isInfo`) or Error. Returns `isInfo`.
 bool printAndLog(std::string_view text, bool isInfo);
 
-/// Writes `text` and a line end to the console only, and flushes.
+/// While on, the console shows only Error lines: Info lines still reach the log, console-only
+/// lines and the progress line are left out. For runs whose output nobody reads but a scheduler
+/// that mails it.
+void setConsoleQuiet(bool quiet);
+
+/// Writes `text` and a line end to the console only, and flushes; nothing while the console is
+/// quiet.
 void consoleLine(std::string_view text);
 
 /// Writes `text` to the console and flushes; no line end, nothing logged.
@@ -59,19 +65,26 @@ class TransferProgress {
   TransferProgress(const TransferProgress&) = delete;
   TransferProgress& operator=(const TransferProgress&) = delete;
 
-  /// True when progress lines can be seen at all (standard output is a terminal).
+  /// True when progress lines can be seen at all (standard output is a terminal, and the console
+  /// is not quiet).
   static bool visible();
+
+  /// Notes that the transfer continues a file of which `held` bytes were there before it: the
+  /// rate counts only the bytes that arrive now.
+  void resumedAt(std::uint64_t held) { earlier_ = held; }
 
   /// Notes that `received` bytes have arrived; may redraw the line.
   void update(std::uint64_t received);
 
-  /// The line's text for `received` bytes after `elapsed` (exposed for tests).
+  /// The line's text for `received` bytes after `elapsed`, `earlier` of them there before the
+  /// transfer began (exposed for tests).
   static std::string text(const std::string& name, std::uint64_t received, std::uint64_t size,
-                          Clock::duration elapsed);
+                          Clock::duration elapsed, std::uint64_t earlier = 0);
 
  private:
   std::string name_;
   std::uint64_t size_;
+  std::uint64_t earlier_ = 0;
   Clock::time_point start_;
   Clock::time_point nextDraw_;
   bool enabled_;

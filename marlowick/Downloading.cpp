@@ -5,12 +5,16 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "marlowick/ArgumentCheck.h"
+#include "marlowick/BoundsCheck.h"
 #include "marlowick/Config.h"
 #include "marlowick/Credentials.h"
 #include "marlowick/Downloader.h"
 #include "marlowick/HelpPages.h"
 #include "marlowick/ConsoleOutput.h"
+#include "marlowick/Logger.h"
 #include "marlowick/RunReport.h"
+#include "marlowick/SettingsSummary.h"
 #include "marlowick/WindowShape.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -44,6 +48,8 @@ void Downloading::runDownload(std::vector<std::string> tokens) {
     if (ran) status = std::max(job.record->status(), RequestStatus::someFailed);
   }
   finishRequest(job, status, start);
+  // A request's quiet console ends with it: the prompt and the next request speak again.
+  setConsoleQuiet(false);
 }
 
 RequestStatus Downloading::carryOut(Downloader& job, std::vector<std::string>& tokens,
@@ -56,12 +62,22 @@ RequestStatus Downloading::carryOut(Downloader& job, std::vector<std::string>& t
     takeOutputArguments(job, arguments);
     return RequestStatus::invalidArguments;
   }
+  const std::vector<std::string> strays = takeStrayWords(tokens);
   arguments.parse(tokens);
   takeOutputArguments(job, arguments);
+  setConsoleQuiet(job.quiet);
+  // Ignored, as an unknown name always was, but never without a word; a caller that asked to be
+  // told how the request went gets no run it did not ask for.
+  std::vector<std::string> unknown = unknownArgumentMessages(arguments);
+  unknown.insert(unknown.begin(), strays.begin(), strays.end());
+  for (const std::string& message : unknown) printAndLog(message, false);
+  if (!unknown.empty() && job.exitCodes) return RequestStatus::invalidArguments;
   if (supplyCredentials(arguments, tokens)) arguments.parse(tokens);
   if (!checkArguments(arguments) || !applyArguments(job, arguments)) {
     return RequestStatus::invalidArguments;
   }
+  logger().info(jobLine(job));
+  for (const std::string& message : boundsThatSelectNothing(job)) printAndLog(message, true);
   ran = true;
   job.execute();
   job.record->selection(job.files);

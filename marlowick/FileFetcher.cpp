@@ -132,7 +132,9 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   if (TransferProgress::visible()) {
     TransferProgress progress(shown, record.size);
     ObservedTransfer observed(ftp, progress);
+    progress_ = &progress;
     fetched = fetch(ftp, record, localPath, shown, say, failure);
+    progress_ = nullptr;
   } else {
     fetched = fetch(ftp, record, localPath, shown, say, failure);
   }
@@ -151,6 +153,10 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
   const bool image = settings_.transferMode == 'I';
   std::uint64_t offset = 0;
   if (settings_.resume && image && holdsUnchangedStart(part, record)) offset = part.size();
+  if (offset > 0) {
+    say(fmt::format(" Resuming {} at {} bytes", display, offset), true);
+    if (progress_ != nullptr) progress_->resumedAt(offset);
+  }
   RetryBudget budget(settings_);
   for (;;) {
     // Without further tries a lost connection stays lost, as it always did.

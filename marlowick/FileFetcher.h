@@ -15,6 +15,7 @@ class FtpLib;
 namespace marlowick {
 
 class FileReport;
+class TransferProgress;
 
 /// What became of one selected file.
 enum class FileOutcome {
@@ -74,6 +75,8 @@ class FileFetcher {
   FolderMaker makeFolders_;
   /// Why the connection was given up; empty while it is in use.
   std::string goneReason_;
+  /// The progress line of the file being fetched, while one is shown.
+  TransferProgress* progress_ = nullptr;
 };
 
 }  // namespace marlowick

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "marlowick/Config.h"
+#include "marlowick/ConsoleOutput.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Shell.h"
@@ -27,9 +28,14 @@ std::string pageAddress(const std::string& base, const std::string& sourceWord,
   return base + separator + pageQuery(sourceWord);
 }
 
+void openOrShow(const std::string& target) {
+  // Without an opener the user still learns where to look.
+  if (!platform::openDetached(target)) consoleLine(target);
+}
+
 void openPage(const std::string& base, const std::string& sourceWord) {
   // The desktop's handler for web addresses is the browser the user chose.
-  platform::openDetached(pageAddress(base, sourceWord, false));
+  openOrShow(pageAddress(base, sourceWord, false));
 }
 
 std::string shortcutContent(const std::string& address) {

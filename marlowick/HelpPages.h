@@ -12,8 +12,12 @@ std::string pageQuery(const std::string& sourceWord);
 std::string pageAddress(const std::string& base, const std::string& sourceWord,
                         bool alwaysQuestion);
 
-/// Opens a product page in the user's browser; never waits and never reports a failure.
+/// Opens a product page in the user's browser, or prints its address when there is none to open
+/// it with (a machine without a desktop). Never waits beyond a short while.
 void openPage(const std::string& base, const std::string& sourceWord);
+
+/// Hands `target` to the desktop's open action; prints it instead when that cannot open it.
+void openOrShow(const std::string& target);
 
 /// The content of an internet-shortcut file that leads to `address`.
 std::string shortcutContent(const std::string& address);

@@ -171,6 +171,7 @@ void takeOutputArguments(Downloader& job, const util::Arguments& arguments) {
     if (parseBoolean(value, on)) job.exitCodes = on;
   }
   for (const std::string& value : arguments.values("report")) job.report = value;
+  for (const std::string& value : arguments.values("quiet")) parseBoolean(value, job.quiet);
 }
 
 void declareRequestArguments(util::Arguments& arguments) {
@@ -304,6 +305,7 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
     return false;
   }
   for (const std::string& value : arguments.values("report")) job.report = value;
+  if (!applyBoolean(arguments, "quiet", job.quiet, "Invalid quiet value: ", "Valid")) return false;
   // TLS from the first byte has a port of its own.
   if (job.secure == FtpSecurity::implicitTls && arguments.values("port").empty()) {
     job.port = kImplicitTlsPort;

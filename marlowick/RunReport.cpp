@@ -182,6 +182,18 @@ Json fileObject(const Downloader& job, const JobRecord::File& file) {
 
 }  // namespace
 
+std::string changedSettingsArguments(const JobSettings& job) {
+  const Json settings = changedSettings(job);
+  std::string text;
+  for (auto entry = settings.begin(); entry != settings.end(); ++entry) {
+    if (entry.key() == "username") continue;
+    const Json& value = entry.value();
+    text += fmt::format("{}--{}={}", text.empty() ? "" : " ", entry.key(),
+                        value.is_string() ? value.get<std::string>() : value.dump());
+  }
+  return text;
+}
+
 std::string failureCountText(std::size_t count, std::size_t folders) {
   auto part = [](std::size_t n, const char* one) {
     return fmt::format("{} {}{}", n, one, n == 1 ? "" : "s");

@@ -8,6 +8,7 @@
 namespace marlowick {
 
 class Downloader;
+struct JobSettings;
 
 /// The start and end of one request, in ticks of the UTC clock (`platform::utcTicksNow`).
 struct RequestTimes {
@@ -21,6 +22,11 @@ struct RequestTimes {
 /// A name that is not valid UTF-8 is written with U+FFFD for each bad byte, and its bytes as
 /// they are, in hexadecimal, in a field of the same name ending in "_bytes".
 std::string reportLine(const Downloader& job, RequestStatus status, RequestTimes times);
+
+/// The settings of `job` that differ from the defaults, the same as the report's, written as
+/// arguments: "--retries=5 --exclude=*.tmp". Never the password; the user name is left to the
+/// caller, who names the account anyway. Empty when every setting is the default.
+std::string changedSettingsArguments(const JobSettings& job);
 
 /// `count` failed files and `folders` failed folders as one message: "3 files and 1 folder
 /// failed", "1 file failed"; empty when both are 0.

@@ -4,6 +4,8 @@
 
 #include "marlowick/Downloader.h"
 #include "marlowick/ConsoleOutput.h"
+#include "marlowick/RunReport.h"
+#include "marlowick/SafeName.h"
 #include "platform/Console.h"
 
 namespace marlowick {
@@ -83,6 +85,14 @@ std::string settingsTable(const Downloader& job) {
   row("Files", job.files.empty() ? std::string() : std::to_string(job.files.size()));
   table += platform::kLineEnd;
   return table;
+}
+
+std::string jobLine(const Downloader& job) {
+  const std::string changed = changedSettingsArguments(job);
+  return visibleName(fmt::format("Job: host {} port {} user {} remote {} local {} settings {}",
+                                 job.host, job.port, job.username,
+                                 job.remote.empty() ? "(login folder)" : job.remote, job.local,
+                                 changed.empty() ? "(defaults)" : changed));
 }
 
 bool Downloader::printSettings() {

@@ -55,18 +55,20 @@ std::wstring browserProgram() {
   return isFile(registered) ? registered : std::wstring();
 }
 
+// A result above 32 is success, as ShellExecute defines it.
+bool started(HINSTANCE result) { return reinterpret_cast<INT_PTR>(result) > 32; }
+
 }  // namespace
 
-// The shell's "open", maximised; its result is not looked at.
-void openDetached(const std::string& target) {
+// The shell's "open", maximised.
+bool openDetached(const std::string& target) {
   std::wstring wide = win32::widen(target);
   if (!isWebAddress(target)) {
-    ::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, kShowMaximized);
-    return;
+    return started(::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, kShowMaximized));
   }
   std::wstring browser = browserProgram();
-  ::ShellExecuteW(nullptr, L"open", browser.empty() ? L"IEXPLORE" : browser.c_str(), wide.c_str(),
-                  nullptr, kShowMaximized);
+  return started(::ShellExecuteW(nullptr, L"open", browser.empty() ? L"IEXPLORE" : browser.c_str(),
+                                 wide.c_str(), nullptr, kShowMaximized));
 }
 
 }  // namespace platform

@@ -219,7 +219,13 @@ TEST(DownloaderPartFileTest, ResumeContinuesOnlyAPartFileNotOlderThanTheListedFi
       job.retries = c.lostForGood && round == 1 ? 1 : 0;
       job.firstPause = std::chrono::milliseconds(10);
       job.resume = true;
+      testing::internal::CaptureStdout();
       job.execute();
+      const std::string said = testing::internal::GetCapturedStdout();
+      if (round == 2) {
+        EXPECT_EQ(said.find(" Resuming a.bin at 1000 bytes") != std::string::npos, !c.changed)
+            << said;
+      }
       if (round == 1) {
         const auto written = platform::modifiedTime(dir.file(".a.bin.marlowick-part"));
         ASSERT_TRUE(written.has_value()) << "the first run kept its part file";

@@ -66,15 +66,26 @@ TEST(OpenPages, LogOpensTheLogFile) {
   EXPECT_EQ(opener.opened(), home.logPath() + "\n");
 }
 
-TEST(OpenPages, WithoutAnOpenerNothingHappensAndTheRunEndsWell) {
-  TempDir empty;
-  ProgramHome home;
-  ProcessOptions options;
-  options.env["PATH"] = empty.path();
-  auto result = home.run({"home"}, options);
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
+// A machine without a desktop: no opener, or one that fails at once, as xdg-open does there.
+TEST(OpenPages, WithoutAWorkingOpenerThePathOrAddressIsPrinted) {
+  const marlowick::Config& config = marlowick::config();
+  const std::string home = marlowick::pageAddress(config.homePageAddress(), "cmd", false);
+  for (const char* opener : {"", "#!/bin/sh\necho 'no method available' >&2\nexit 3\n"}) {
+    TempDir bin;
+    ProgramHome place;
+    ProcessOptions options;
+    options.env["PATH"] = bin.path();
+    if (*opener != '\0') {
+      writeFile(bin.file("xdg-open"), opener);
+      ::chmod(bin.file("xdg-open").c_str(), 0755);
+      options.env["PATH"] = bin.path() + ":/usr/bin:/bin";
+    }
+    auto result = place.run({"home"}, options);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, home + "\n") << opener;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(place.run({"log"}, options).out, place.logPath() + "\n") << opener;
+  }
 }
 
 }  // namespace

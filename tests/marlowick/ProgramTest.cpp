@@ -158,6 +158,8 @@ TEST(Program, ALogThatIsALinkToTheNullDeviceSilencesTheLog) {
   auto result = home.run({"help"});
   EXPECT_EQ(result.exitCode, 0) << result.out;
   EXPECT_NE(result.out.find("--maxfolders"), std::string::npos) << result.out;
+  // The manual can only say where a log usually is: help names this user's.
+  EXPECT_NE(result.out.find("\nLog file: " + home.logPath() + "\n"), std::string::npos);
 }
 
 TEST(Program, ALogFifoWithoutAReaderFailsAtOnce) {

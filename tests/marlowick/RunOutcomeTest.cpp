@@ -67,6 +67,7 @@ TEST(ExitCodes, EachOutcomeHasItsStatusAndTheWorstRequestWins) {
     std::function<Tokens(const Scene&)> args;
     std::string input;  // typed requests at the prompt, when not empty
     int status;
+    std::string logged = {};  // a line (or its end) the log must hold, when not empty
   };
   const auto plain = [](Tokens more) {
     return [more](const Scene& s) { return s.request(more); };
@@ -95,6 +96,43 @@ TEST(ExitCodes, EachOutcomeHasItsStatusAndTheWorstRequestWins) {
       {"failed request typed first, a good one after",
        [](Scene& s) { s.serveTwo(true); }, [](const Scene&) { return Tokens{}; }, "bad-then-good",
        4},
+      // A typo must not change a run without a word; a caller that asked to be told gets no run.
+      {"misspelt name", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--exlude=*.tmp"}), "", 2,
+       "Unknown argument --exlude ignored; did you mean --exclude?"},
+      {"longer name", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--recursive=true"}), "", 2,
+       "Unknown argument --recursive ignored; did you mean --recurse?"},
+      {"misspelt alias", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--justprnt=true"}), "", 2,
+       "Unknown argument --justprnt ignored; did you mean --justPrint?"},
+      {"name in other letter case", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--Recurse=true"}), "", 2,
+       "Unknown argument --Recurse ignored; did you mean --recurse?"},
+      {"nothing close, exit codes off: the run goes on", [](Scene& s) { s.serveTwo(false); },
+       plain({"--dry-run"}), "", 0, "Unknown argument --dry-run ignored"},
+      {"bare word after a value", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--include=a.txt", "foo"}), "", 2,
+       "Unknown argument foo ignored; --include already has its value"},
+      {"argument without its dashes after a value", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--remote=/tree", "recurse=true"}), "", 2,
+       "Unknown argument recurse=true ignored; did you mean --recurse=true?"},
+      {"a value after its name stays one", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--include", "a.txt"}), "", 0,
+       "settings --include=a.txt --timeout=5 --retries=0 --exitcodes=true"},
+      // Values that no file can pass say so before "No files matched".
+      {"file limit below one", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--maxfiles=-3"}), "", 0,
+       "The file limit excludes every file (--maxfiles=-3)"},
+      {"size bounds crossed", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--gsize=10", "--lsize=1"}), "", 0,
+       "The size bounds exclude every file of known size (--gsize=10 is above --lsize=1)"},
+      {"age bounds crossed", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--modified=>60", "--modified=<30"}), "", 0,
+       "The age bounds exclude every file of known time (--gmodified=60 is above --lmodified=30)"},
+      {"the job's line in the log", [](Scene& s) { s.serveTwo(false); },
+       plain({"--exitcodes=true", "--exclude=*.tmp"}), "", 0,
+       "settings --exclude=*.tmp --timeout=5 --retries=0 --exitcodes=true"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -110,6 +148,14 @@ TEST(ExitCodes, EachOutcomeHasItsStatusAndTheWorstRequestWins) {
     }
     ProcessResult result = setup.run(args, options);
     EXPECT_EQ(result.exitCode, c.status) << result.out;
+    const std::string log = setup.home.log();
+    if (!c.logged.empty()) {
+      EXPECT_NE(log.find(c.logged + "\n"), std::string::npos) << log;
+    }
+    if (c.status == 2) {
+      EXPECT_TRUE(setup.server.commands().empty()) << "stopped before it connects";
+    }
+    EXPECT_EQ(log.find("secret"), std::string::npos) << log;
   }
 }
 
