@@ -127,11 +127,13 @@ std::vector<std::string> unknownArgumentMessages(const util::Arguments& argument
   std::vector<std::string> messages;
   for (const std::string& name : arguments.names()) {
     if (isKnown(name)) continue;
+    // A one-letter name mostly comes from "-x" (or one letter of "-xyz").
+    const std::string given = (name.size() == 1 ? "-" : "--") + name;
     const std::string meant = closestArgumentName(name);
     messages.push_back(
         meant.empty()
-            ? fmt::format("Unknown argument --{} ignored", name)
-            : fmt::format("Unknown argument --{} ignored; did you mean --{}?", name, meant));
+            ? fmt::format("Unknown argument {} ignored", given)
+            : fmt::format("Unknown argument {} ignored; did you mean --{}?", given, meant));
   }
   return messages;
 }

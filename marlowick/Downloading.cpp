@@ -70,13 +70,21 @@ RequestStatus Downloading::carryOut(Downloader& job, std::vector<std::string>& t
   // told how the request went gets no run it did not ask for.
   std::vector<std::string> unknown = unknownArgumentMessages(arguments);
   unknown.insert(unknown.begin(), strays.begin(), strays.end());
-  for (const std::string& message : unknown) printAndLog(message, false);
-  if (!unknown.empty() && job.exitCodes) return RequestStatus::invalidArguments;
-  if (supplyCredentials(arguments, tokens)) arguments.parse(tokens);
-  if (!checkArguments(arguments) || !applyArguments(job, arguments)) {
+  const auto sayUnknown = [&unknown] {
+    for (const std::string& message : unknown) printAndLog(message, false);
+  };
+  if (!unknown.empty() && job.exitCodes) {
+    sayUnknown();
     return RequestStatus::invalidArguments;
   }
+  if (supplyCredentials(arguments, tokens)) arguments.parse(tokens);
+  if (!checkArguments(arguments) || !applyArguments(job, arguments)) {
+    sayUnknown();
+    return RequestStatus::invalidArguments;
+  }
+  // The job's first line in the log, so that its lines can be told from the next job's.
   logger().info(jobLine(job));
+  sayUnknown();
   for (const std::string& message : boundsThatSelectNothing(job)) printAndLog(message, true);
   ran = true;
   job.execute();

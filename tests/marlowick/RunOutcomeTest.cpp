@@ -111,6 +111,8 @@ TEST(ExitCodes, EachOutcomeHasItsStatusAndTheWorstRequestWins) {
        "Unknown argument --Recurse ignored; did you mean --recurse?"},
       {"nothing close, exit codes off: the run goes on", [](Scene& s) { s.serveTwo(false); },
        plain({"--dry-run"}), "", 0, "Unknown argument --dry-run ignored"},
+      {"one letter", [](Scene& s) { s.serveTwo(false); }, plain({"--exitcodes=true", "-v"}), "",
+       2, "Unknown argument -v ignored"},
       {"bare word after a value", [](Scene& s) { s.serveTwo(false); },
        plain({"--exitcodes=true", "--include=a.txt", "foo"}), "", 2,
        "Unknown argument foo ignored; --include already has its value"},
