@@ -129,6 +129,7 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
   }
   std::string failure;
   Fetched fetched = Fetched::failed;
+  progress_ = nullptr;
   if (TransferProgress::visible()) {
     TransferProgress progress(shown, record.size);
     ObservedTransfer observed(ftp, progress);
