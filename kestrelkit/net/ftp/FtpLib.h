@@ -14,6 +14,7 @@
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpReply.h"
 #include "kestrelkit/net/ftp/TlsStream.h"
+#include "platform/Deadline.h"
 #include "platform/Outcome.h"
 
 namespace platform {
@@ -139,6 +140,9 @@ class FtpLib {
   platform::Outcome lastOutcome();
   /// Bounds every later wait (see the class); zero waits without limit. Default 60 s.
   void setTimeout(std::chrono::milliseconds limit);
+  /// From the next wait on, no wait lasts past `end`, whatever its own time limit: one that
+  /// reaches it fails as timed out, "deadline reached". Default: no end.
+  void setStopAt(platform::Deadline end);
   /// True while the control connection is open.
   bool connected();
   /// With `on`, a listing whose last line lacks its line end fails as cut short ("listing cut
@@ -225,6 +229,7 @@ class FtpLib {
   /// The secure layer of the open connection; none for a plain one.
   std::unique_ptr<TlsSession> tls_;
   std::chrono::milliseconds timeout_{60000};
+  platform::Deadline stopAt_ = platform::Deadline::never();
   platform::Outcome outcome_;
   bool passive_ = true;
   bool pasvRefused_ = false;

@@ -99,9 +99,10 @@ Outcome FtpLib::ensureType(char type) {
 
 Outcome FtpLib::startTransfer(Transfer& transfer) {
   transfer.data.timeout = timeout_;
+  transfer.data.stopAt = stopAt_;
   const Outcome opened = passive_ ? openPassive(transfer) : openActive(transfer);
   if (!opened.ok() || !tls_) return opened;
-  const Outcome secured = tls_->secureData(transfer.data.stream(), Deadline::within(timeout_));
+  const Outcome secured = tls_->secureData(transfer.data.stream(), Deadline::within(timeout_, stopAt_));
   if (secured.ok()) return secured;
   // The server's final word on a transfer whose data connection failed keeps the replies in step.
   transfer.data.close();
@@ -152,6 +153,7 @@ Outcome FtpLib::settleAhead() {
   // passive request.
   DataConnection unused;
   unused.timeout = timeout_;
+  unused.stopAt = stopAt_;
   platform::NetAddress server = control_->peer();
   server.port = *port;
   unused.connect(server);
@@ -236,11 +238,13 @@ Outcome FtpLib::openActive(Transfer& transfer) {
   if (!outcome.ok()) return outcome;
   if (reply.kind() != '1') return notStarted(reply);
   const auto wait = timeout_.count() > 0 && timeout_ < kActiveWait ? timeout_ : kActiveWait;
-  if (data.accept(control_->peer(), Deadline::after(wait)).ok()) return Outcome::success();
+  if (data.accept(control_->peer(), Deadline::after(wait).earlier(stopAt_)).ok()) {
+    return Outcome::success();
+  }
   // The server may still connect, or answer later: the session is out of step.
   control_->close();
-  control_->lastResponse = kNoActiveConnection;
-  return Outcome::timeout(kNoActiveConnection);
+  control_->lastResponse = stopAt_.expired() ? platform::kDeadlineReached : kNoActiveConnection;
+  return Outcome::timeout(control_->lastResponse);
 }
 
 Outcome FtpLib::sendRestart(Transfer& transfer) {
