@@ -165,7 +165,7 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     if (sessionOpen) {
       const std::uint64_t from = offset;
       settings_.record->tryStarted(record, offset);
-      if (ftp.getFrom(part.path(), record.name, settings_.transferMode, offset)) {
+      if (ftp.getInto(part.file(), record.name, settings_.transferMode, offset)) {
         if (from > 0 && offset > 0 && pastTheEnd(record, part.size())) {
           // The server took the restart point and sent the file from its start all the same:
           // what arrived is not the file. It comes again whole, and nothing is restarted again.

@@ -90,6 +90,10 @@ class FtpLib {
   /// the caller's.
   virtual bool getFrom(const std::string& localPath, const std::string& remotePath, char mode,
                        std::uint64_t& offset);
+  /// `getFrom` into `file`, which the caller opened and keeps open: the data goes to that very
+  /// file, whatever stands at its path meanwhile.
+  virtual bool getInto(platform::OutputFile& file, const std::string& remotePath, char mode,
+                       std::uint64_t& offset);
   virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
   virtual bool remoteModDate(const std::string& path, std::string& out);
   virtual bool mkdir(const std::string& path);
@@ -214,6 +218,10 @@ class FtpLib {
   /// A transfer of `command`'s data into the local file `localPath`.
   bool receiveToFile(const std::string& localPath, const std::string& command, char mode,
                      bool removeUnstarted, std::uint64_t* offset = nullptr);
+  /// The same into the open `file`, written on after the first `*offset` bytes (none without
+  /// `offset`); `started` tells whether the server began the transfer.
+  platform::Outcome receiveInto(platform::OutputFile& file, const std::string& command, char mode,
+                                std::uint64_t* offset, bool& started);
   /// One LIST of `path` as given.
   bool listPath(const std::string& path, const FtpListSink& take);
   char* transferBuffer();

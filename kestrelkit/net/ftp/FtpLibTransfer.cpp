@@ -373,6 +373,37 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     control_->lastResponse = failure;
     return finish(Outcome::local(failure));
   }
+  bool started = false;
+  Outcome outcome = receiveInto(file, command, mode, offset, started);
+  if (!file.close(&failure) && outcome.ok()) outcome = Outcome::local(failure);
+  // Nothing was received: a retrieval's empty file goes again.
+  if (!started && removeUnstarted && kept == 0) platform::deleteFile(localPath);
+  if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
+  return finish(std::move(outcome));
+}
+
+bool FtpLib::getInto(platform::OutputFile& file, const std::string& remotePath, char mode,
+                     std::uint64_t& offset) {
+  Guard guard(lock_);
+  if (!detail::isTransferMode(mode)) return finish(Outcome::local("no such transfer mode"));
+  if (!control_->isOpen()) return finish(Outcome::lost("not connected"));
+  const std::string command = "RETR " + remotePath;
+  if (!detail::fitsOnCommandLine(command)) return finish(kLineBreakInCommand);
+  std::string failure;
+  if (!file.restartAt(offset, &failure)) {
+    control_->lastResponse = failure;
+    return finish(Outcome::local(failure));
+  }
+  bool started = false;
+  Outcome outcome = receiveInto(file, command, mode, &offset, started);
+  if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
+  return finish(std::move(outcome));
+}
+
+Outcome FtpLib::receiveInto(platform::OutputFile& file, const std::string& command, char mode,
+                            std::uint64_t* offset, bool& started) {
+  const std::uint64_t kept = offset != nullptr ? *offset : 0;
+  std::string failure;
   Transfer transfer{command, mode, restartsAllowed_ ? kept : 0, {}, false};
   // A server that refused to restart sends the whole file: what was kept goes.
   bool fromStart = kept == 0;
@@ -380,7 +411,7 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     if (fromStart || transfer.restart != 0) return true;
     fromStart = true;
     *offset = 0;
-    return file.open(localPath, &failure);
+    return file.restartAt(0, &failure);
   };
   LineEndFilter filter;
   const bool text = mode == 'A';
@@ -403,15 +434,12 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     transfer.data.close();
     outcome = receive(transfer, store);
   }
+  started = transfer.started;
   if (transfer.started && outcome.ok() && !startOver()) outcome = Outcome::local(failure);
   if (outcome.ok() && filter.holdsCr() && !file.write("\r", 1, &failure)) {
     outcome = Outcome::local(failure);
   }
-  if (!file.close(&failure) && outcome.ok()) outcome = Outcome::local(failure);
-  // Nothing was received: a retrieval's empty file goes again.
-  if (!transfer.started && removeUnstarted && kept == 0) platform::deleteFile(localPath);
-  if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
-  return finish(std::move(outcome));
+  return outcome;
 }
 
 bool FtpLib::put(const std::string& localPath, const std::string& remotePath, char mode) {
