@@ -19,7 +19,8 @@
 namespace marlowick {
 namespace {
 
-constexpr const char* kScanStopped = "Scan stopped: deadline reached, folders not yet listed are left out";
+constexpr const char* kScanStopped =
+    "Scan stopped: deadline reached, folders not yet listed are left out";
 
 }  // namespace
 
@@ -144,10 +145,12 @@ bool Downloader::runJob(FtpLib& ftp) {
   }
   const SessionOpening opening = openSessionWithRetries(ftp, *this, SessionKind::first);
   if (opening.utf8) encoding = kUtf8;
-  if (!opening.ok()) record->notStarted(opening.failure);
-  // A session the job's end kept from opening: the job was stopped by it.
-  if (!opening.ok()) deadlinePassed();
-  if (!opening.ok()) return printAndLog(opening.failure, false);
+  if (!opening.ok()) {
+    record->notStarted(opening.failure);
+    // A session the job's end kept from opening: the job was stopped by it.
+    deadlinePassed();
+    return printAndLog(opening.failure, false);
+  }
   if (connections > 1 && !justPrint) {
     // The other connections log in, and start fetching, while this one scans.
     TransferCrew crew(

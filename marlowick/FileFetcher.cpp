@@ -170,8 +170,8 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
           // The server took the restart point and sent the file from its start all the same:
           // what arrived is not the file. It comes again whole, and nothing is restarted again.
           ftp.setRestartsAllowed(false);
-          info(fmt::format(" Fetching {} again from its start: the server ignored the restart point",
-                           display));
+          info(fmt::format(
+              " Fetching {} again from its start: the server ignored the restart point", display));
           offset = 0;
           continue;
         }

@@ -25,12 +25,12 @@ class PartFile {
   PartFile& operator=(const PartFile&) = delete;
 
   /// Makes sure the part file exists, keeping what an earlier run left in it, opens it for
-  /// `file` and holds it until the object goes away. When the folder, made or found earlier in the process, has gone
-  /// meanwhile, it is made again, once. False with the reason in `failure` when no part file
-  /// can be made in the folder, or when another process holds it: a run fetching the same file
-  /// into the same folder (a scheduled run overlapping the one before), whose part file is then
-  /// neither written nor removed. Anything but a plain file at the part file's place (a link,
-  /// on Windows any reparse point, a FIFO, a file with another name elsewhere) fails it with
+  /// `file` and holds it until the object goes away. When the folder, made or found earlier in the
+  /// process, has gone meanwhile, it is made again, once. False with the reason in `failure` when
+  /// no part file can be made in the folder, or when another process holds it: a run fetching the
+  /// same file into the same folder (a scheduled run overlapping the one before), whose part file
+  /// is then neither written nor removed. Anything but a plain file at the part file's place (a
+  /// link, on Windows any reparse point, a FIFO, a file with another name elsewhere) fails it with
   /// the system's reason, and is left there.
   bool create(std::string& failure);
   /// The bytes the part file holds now (0 when it cannot be read).

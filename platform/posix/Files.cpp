@@ -245,8 +245,9 @@ bool OutputFile::restartAt(std::uint64_t keep, std::string* error) {
   // which makes every transfer into a freshly made, empty file wait for the disk.
   const int fd = static_cast<int>(handle_);
   struct stat facts {};
-  const bool asItIs = ::fstat(fd, &facts) == 0 && (!S_ISREG(facts.st_mode) ||
-                                                   static_cast<std::uint64_t>(facts.st_size) == keep);
+  const bool asItIs =
+      ::fstat(fd, &facts) == 0 &&
+      (!S_ISREG(facts.st_mode) || static_cast<std::uint64_t>(facts.st_size) == keep);
   if ((asItIs || ::ftruncate(fd, static_cast<off_t>(keep)) == 0) &&
       ::lseek(fd, static_cast<off_t>(keep), SEEK_SET) >= 0) {
     return true;

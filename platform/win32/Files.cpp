@@ -317,10 +317,9 @@ LockTaken OutputFile::openHeld(const std::string& path, std::string* error) {
   const std::wstring wide = win32::systemPath(path);
   // The entry itself, a reparse point included, is opened, never what it leads to; shared every
   // way, so that the file can still be read, renamed and removed while it is held.
-  OwnedHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr));
+  OwnedHandle file(::CreateFileW(
+      wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
     file.release();
     const DWORD code = ::GetLastError();

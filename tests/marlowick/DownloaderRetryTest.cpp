@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "marlowick/Downloader.h"
-#include "tests/marlowick/DownloaderJobSupport.h"
 #include "platform/Files.h"
+#include "tests/marlowick/DownloaderJobSupport.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/RandomBytes.h"
 #include "tests/support/TempDir.h"
@@ -406,16 +406,19 @@ TEST(DownloaderRetryTest, TheDeadlineStopsTheJobAndTheNextRunContinues) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"a file sent slowly", [&](FakeFtpServer& s, Downloader&) {
+      {"a file sent slowly",
+       [&](FakeFtpServer& s, Downloader&) {
          s.setFileTries("a.bin", {slow, whole()});
        },
-       1000, {stopped("a.bin"), stopped("b.bin"), stopped("c.bin")}},
+       1000,
+       {stopped("a.bin"), stopped("b.bin"), stopped("c.bin")}},
       {"a long pause before the next try",
        [](FakeFtpServer& s, Downloader& job) {
          s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."), whole()});
          job.firstPause = 20s;
        },
-       1000, {" Retrying a.bin in 20 s (1/3): 426 Connection closed.", stopped("a.bin")}},
+       1000,
+       {" Retrying a.bin in 20 s (1/3): 426 Connection closed.", stopped("a.bin")}},
       {"a folder listed slowly",
        [&](FakeFtpServer& s, Downloader& job) {
          s.setListing("", fileLine("a.bin", kData.size()) + folderLine("sub") +
@@ -443,7 +446,8 @@ TEST(DownloaderRetryTest, TheDeadlineStopsTheJobAndTheNextRunContinues) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_EQ(job.record->status(), RequestStatus::deadline);
     EXPECT_EQ(job.savedCount, 0u);
-    for (const std::string& line : c.lines) EXPECT_NE(run.log.find(line), std::string::npos) << run.log;
+    for (const std::string& line : c.lines)
+      EXPECT_NE(run.log.find(line), std::string::npos) << run.log;
     EXPECT_EQ(served.server.commandCount("RETR b.bin"), 0u);
     const std::string part = dir.file(".a.bin.marlowick-part");
     EXPECT_EQ(platform::fileSize(part).value_or(0), c.kept);

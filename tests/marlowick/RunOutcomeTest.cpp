@@ -104,9 +104,8 @@ TEST(ExitCodes, EachOutcomeHasItsStatusAndTheWorstRequestWins) {
          s.server.setFileTries("a.txt", {slow});
        },
        plain({"--exitcodes=true", "--deadline=1"}), "", 5},
-      {"failed request typed first, a good one after",
-       [](Scene& s) { s.serveTwo(true); }, [](const Scene&) { return Tokens{}; }, "bad-then-good",
-       4},
+      {"failed request typed first, a good one after", [](Scene& s) { s.serveTwo(true); },
+       [](const Scene&) { return Tokens{}; }, "bad-then-good", 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

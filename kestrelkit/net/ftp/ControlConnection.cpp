@@ -118,7 +118,8 @@ Outcome ControlConnection::send(const std::string& line) {
   const std::string wire = line + "\r\n";
   Outcome sent = stream_->writeAll(wire.data(), wire.size(), waitLimit());
   if (sent.ok()) return sent;
-  if (sent.kind == OutcomeKind::timedOut) sent = timedOut("command not taken for " + durationText(timeout));
+  if (sent.kind == OutcomeKind::timedOut)
+    sent = timedOut("command not taken for " + durationText(timeout));
   if (sent.kind == OutcomeKind::connectionLost) sent.reason = "connection lost";
   return failed(sent);
 }

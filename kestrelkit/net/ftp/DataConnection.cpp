@@ -11,7 +11,8 @@ using platform::OutcomeKind;
 
 Outcome DataConnection::described(Outcome outcome) const {
   if (outcome.kind == OutcomeKind::timedOut) {
-    outcome.reason = stopAt.expired() ? platform::kDeadlineReached : "no data for " + durationText(timeout);
+    outcome.reason =
+        stopAt.expired() ? platform::kDeadlineReached : "no data for " + durationText(timeout);
   }
   if (outcome.kind == OutcomeKind::connectionLost) {
     outcome.reason = "data connection lost: " + outcome.reason;

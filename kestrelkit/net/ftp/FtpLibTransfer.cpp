@@ -102,7 +102,8 @@ Outcome FtpLib::startTransfer(Transfer& transfer) {
   transfer.data.stopAt = stopAt_;
   const Outcome opened = passive_ ? openPassive(transfer) : openActive(transfer);
   if (!opened.ok() || !tls_) return opened;
-  const Outcome secured = tls_->secureData(transfer.data.stream(), Deadline::within(timeout_, stopAt_));
+  const Outcome secured =
+      tls_->secureData(transfer.data.stream(), Deadline::within(timeout_, stopAt_));
   if (secured.ok()) return secured;
   // The server's final word on a transfer whose data connection failed keeps the replies in step.
   transfer.data.close();
