@@ -19,7 +19,7 @@ constexpr std::string_view kKnownNames[] = {
     "lsize",     "gsize",     "lmodified", "gmodified",   "maxfiles",  "maxfolders",
     "overwrite", "justPrint", "image",     "connections", "timeout",   "retries",
     "resume",    "secure",    "verify",    "cafile",      "exitcodes", "report",
-    "quiet",     "justprint", "JUSTPRINT", "test",        "1size",     "1modified"};
+    "quiet",     "deadline",  "justprint", "JUSTPRINT", "test",        "1size",     "1modified"};
 
 bool isKnown(std::string_view name) {
   return std::find(std::begin(kKnownNames), std::end(kKnownNames), name) != std::end(kKnownNames);

@@ -10,13 +10,19 @@
 #include "kestrelkit/net/ftp/FtpScan.h"
 #include "kestrelkit/net/ftp/PatternMatch.h"
 #include "marlowick/ConsoleOutput.h"
-#include "marlowick/Retry.h"
+#include "marlowick/Retrying.h"
 #include "marlowick/SafeName.h"
 #include "marlowick/SessionOpening.h"
 #include "marlowick/TransferCrew.h"
 #include "platform/Encoding.h"
 
 namespace marlowick {
+namespace {
+
+constexpr const char* kScanStopped =
+    "Scan stopped: deadline reached, folders not yet listed are left out";
+
+}  // namespace
 
 using kestrelkit::net::ftp::FtpFileInfo;
 using kestrelkit::net::ftp::FtpLib;
@@ -77,41 +83,42 @@ bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp,
   listingGone_.clear();
   reconnectFailure_.clear();
   scanner.listingFailure = [this, &ftp] {
+    if (deadlinePassed()) return std::string(platform::kDeadlineReached);
     return listingGone_.empty() ? ftp.lastOutcome().reason : listingGone_;
   };
+  // The job's end ends the walk: the folders not yet listed are left out, with one line.
+  bool stopped = false;
+  scanner.stopWhen = [this, &stopped] { return stopped = deadlinePassed(); };
   // The records move out: a scan of many files is not held twice.
   files = scanner.scanWith(startPath, nullptr, recurse).takeFiles();
   record->scanErrors(scanner.errors());
+  if (stopped) printAndLog(kScanStopped, false);
   return !files.empty();
 }
 
 bool Downloader::retryListing(FtpLib& ftp, const std::string& folder, int attempt) {
   if (!listingGone_.empty()) return false;
-  RetryBudget budget(*this, attempt - 1);
-  if (!budget.take()) {
+  Retrying retrying(*this, kListing, attempt - 1);
+  if (!retrying.another(ftp.lastOutcome())) {
     if (!ftp.connected() && !reconnectFailure_.empty()) listingGone_ = reconnectFailure_;
     return false;
   }
-  printAndLog(fmt::format(" Retrying the listing of {} in {} ({}/{}): {}",
-                          folder.empty() ? std::string(".") : visibleName(fromServer(folder)),
-                          budget.pauseText(), budget.number(), budget.tries(), failureText(ftp)),
-              true);
-  budget.pause();
-  if (ftp.connected()) return true;
-  const SessionOpening opening = openSession(ftp, *this, SessionKind::later);
-  if (!opening.ok()) {
-    ftp.close();
-    reconnectFailure_ = opening.failure;
-    printAndLog(fmt::format(" Reconnect to {} failed: {}", host, opening.failure), true);
-    // The listing is tried again all the same: it fails at once, and the next try reconnects.
-    return true;
+  const auto info = [](const std::string& line) { printAndLog(line, true); };
+  if (!retrying.pause(folder.empty() ? std::string(".") : visibleName(fromServer(folder)),
+                      failureText(ftp), info)) {
+    return false;
   }
-  reconnectFailure_.clear();
-  printAndLog(fmt::format(" Reconnected to {}", host), true);
+  if (ftp.connected()) return true;
+  const SessionOpening opening = reopenSession(ftp, *this, info);
+  reconnectFailure_ = opening.failure;
+  // When it failed, the listing is tried again all the same: it fails at once, and the next
+  // try reconnects.
+  if (!opening.ok()) info(fmt::format(" Reconnect to {} failed: {}", host, opening.failure));
   return true;
 }
 
 bool Downloader::execute() {
+  stopAt = platform::Deadline::within(std::chrono::seconds(deadline));
   FtpLib ftp;
   try {
     return runJob(ftp);
@@ -138,8 +145,12 @@ bool Downloader::runJob(FtpLib& ftp) {
   }
   const SessionOpening opening = openSessionWithRetries(ftp, *this, SessionKind::first);
   if (opening.utf8) encoding = kUtf8;
-  if (!opening.ok()) record->notStarted(opening.failure);
-  if (!opening.ok()) return printAndLog(opening.failure, false);
+  if (!opening.ok()) {
+    record->notStarted(opening.failure);
+    // A session the job's end kept from opening: the job was stopped by it.
+    deadlinePassed();
+    return printAndLog(opening.failure, false);
+  }
   if (connections > 1 && !justPrint) {
     // The other connections log in, and start fetching, while this one scans.
     TransferCrew crew(

@@ -10,7 +10,7 @@
 #include "marlowick/ConsoleOutput.h"
 #include "marlowick/FileReport.h"
 #include "marlowick/PartFile.h"
-#include "marlowick/Retry.h"
+#include "marlowick/Retrying.h"
 #include "marlowick/SafeName.h"
 #include "marlowick/SessionOpening.h"
 #include "marlowick/TickTime.h"
@@ -108,6 +108,10 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
     settings_.record->fileDone(record, localPath, FileState::listed);
     return FileOutcome::notSaved;
   }
+  // A file not yet started when the job's end has come is not started.
+  if (settings_.deadlinePassed()) {
+    return failed(fmt::format("Download {} failed: {}", shown, platform::kDeadlineReached));
+  }
   if (!goneReason_.empty() && mayHandBack) return FileOutcome::connectionGone;
   try {
     makeFolders_(localPath);
@@ -158,23 +162,23 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     say(fmt::format(" Resuming {} at {} bytes", display, offset), true);
     if (progress_ != nullptr) progress_->resumedAt(offset);
   }
-  RetryBudget budget(settings_);
+  Retrying retrying(settings_, kFetching);
+  const auto info = [&say](const std::string& line) { say(line, true); };
   for (;;) {
     // Without further tries a lost connection stays lost, as it always did.
     const bool keepAsIs = ftp.connected() || settings_.retries == 0;
-    Outcome outcome = keepAsIs ? Outcome::success() : reopen(ftp, say, failure);
+    Outcome outcome = keepAsIs ? Outcome::success() : reopen(ftp, info, failure);
     const bool sessionOpen = outcome.ok();
     if (sessionOpen) {
       const std::uint64_t from = offset;
       settings_.record->tryStarted(record, offset);
-      if (ftp.getFrom(part.path(), record.name, settings_.transferMode, offset)) {
+      if (ftp.getInto(part.file(), record.name, settings_.transferMode, offset)) {
         if (from > 0 && offset > 0 && pastTheEnd(record, part.size())) {
           // The server took the restart point and sent the file from its start all the same:
           // what arrived is not the file. It comes again whole, and nothing is restarted again.
           ftp.setRestartsAllowed(false);
-          say(fmt::format(" Fetching {} again from its start: the server ignored the restart point",
-                          display),
-              true);
+          info(fmt::format(
+              " Fetching {} again from its start: the server ignored the restart point", display));
           offset = 0;
           continue;
         }
@@ -186,7 +190,13 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
       }
     }
     settings_.record->bytesReceived(record, part.size());
-    if (!outcome.transient() || !budget.take()) {
+    if (!retrying.again(outcome, display, failure, info)) {
+      // Stopped by the job's end, what arrived stays for a later run to continue.
+      if (outcome.transient() && retrying.deadlineReached()) {
+        failure = platform::kDeadlineReached;
+        if (image) part.keep();
+        return Fetched::failed;
+      }
       if (!sessionOpen) {
         if (settings_.resume && image) part.keep();
         goneReason_ = failure;
@@ -196,10 +206,6 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
       if (settings_.resume && outcome.transient() && image) part.keep();
       return Fetched::failed;
     }
-    say(fmt::format(" Retrying {} in {} ({}/{}): {}", display, budget.pauseText(),
-                    budget.number(), budget.tries(), failure),
-        true);
-    budget.pause();
     offset = image ? part.size() : 0;
   }
   settings_.record->bytesReceived(record, part.size());
@@ -222,15 +228,11 @@ Outcome FileFetcher::shortfall(const FtpFileInfo& record, std::uint64_t received
   return Outcome::lost(failure);
 }
 
-Outcome FileFetcher::reopen(FtpLib& ftp, const Say& say, std::string& failure) {
-  const SessionOpening opening = openSession(ftp, settings_, SessionKind::later);
-  if (!opening.ok()) {
-    ftp.close();
-    failure = opening.failure;
-    return opening.outcome;
-  }
-  say(fmt::format(" Reconnected to {}", settings_.host), true);
-  return Outcome::success();
+Outcome FileFetcher::reopen(FtpLib& ftp, const std::function<void(const std::string&)>& say,
+                            std::string& failure) {
+  const SessionOpening opening = reopenSession(ftp, settings_, say);
+  if (!opening.ok()) failure = opening.failure;
+  return opening.outcome;
 }
 
 }  // namespace marlowick

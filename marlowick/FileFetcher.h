@@ -67,7 +67,8 @@ class FileFetcher {
   /// sent more than the rest of the file.
   bool pastTheEnd(const kestrelkit::net::ftp::FtpFileInfo& record, std::uint64_t received) const;
   /// Opens a new session on a lost connection; false with the reason in `failure`.
-  platform::Outcome reopen(kestrelkit::net::ftp::FtpLib& ftp, const Say& say,
+  platform::Outcome reopen(kestrelkit::net::ftp::FtpLib& ftp,
+                           const std::function<void(const std::string&)>& say,
                            std::string& failure);
 
   JobSettings settings_;

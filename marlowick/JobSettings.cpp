@@ -41,6 +41,7 @@ std::string JobSettings::failureText(FtpLib& ftp) const {
 
 void JobSettings::prepare(FtpLib& ftp) const {
   ftp.setTimeout(std::chrono::seconds(timeout));
+  ftp.setStopAt(stopAt);
   // Only a listing that will be asked for again may be doubted.
   ftp.setListingEndsChecked(retries > 0);
   if (secure == kestrelkit::net::ftp::FtpSecurity::none) return;
@@ -48,6 +49,12 @@ void JobSettings::prepare(FtpLib& ftp) const {
   settings.verify = verify;
   settings.caFile = cafile;
   ftp.setSecurity(secure, settings);
+}
+
+bool JobSettings::deadlinePassed() const {
+  if (!stopAt.expired()) return false;
+  record->stoppedByDeadline();
+  return true;
 }
 
 }  // namespace marlowick

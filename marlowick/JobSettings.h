@@ -8,6 +8,7 @@
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/JobRecord.h"
+#include "platform/Deadline.h"
 
 namespace marlowick {
 
@@ -53,6 +54,11 @@ struct JobSettings {
   /// The pause before the first further try; each next one doubles, up to `kLongestPause`.
   std::chrono::milliseconds firstPause{1000};
   static constexpr std::chrono::milliseconds kLongestPause{30000};
+  /// Seconds the whole job may last; 0 for no end. When they are up, waits end, a transfer in
+  /// flight stops (its part file kept), no further file, folder or try is started.
+  std::int64_t deadline = 0;
+  /// The moment `deadline` names, set when the job starts; every connection's waits end there.
+  platform::Deadline stopAt = platform::Deadline::never();
   /// Continue a part file that an earlier, interrupted run left, instead of starting afresh.
   bool resume = false;
   /// TLS on every connection: none, asked for after the greeting, or from the first byte.
@@ -86,8 +92,11 @@ struct JobSettings {
   /// or what happened ("connection lost", "no data for 60 s", a local reason), control bytes
   /// escaped.
   std::string failureText(kestrelkit::net::ftp::FtpLib& ftp) const;
-  /// Gives `ftp` the job's time limit and security before it connects.
+  /// Gives `ftp` the job's time limit, its end and its security before it connects.
   void prepare(kestrelkit::net::ftp::FtpLib& ftp) const;
+  /// True when the job's end has come; the record then has the job stopped by it. Asked where
+  /// the end would stop something.
+  bool deadlinePassed() const;
 };
 
 /// The connection's last reply without its line end: a message is one line.

@@ -40,7 +40,8 @@ PartFile::PartFile(std::string finalPath)
     : finalPath_(std::move(finalPath)), partPath_(partPathFor(finalPath_)) {}
 
 PartFile::~PartFile() {
-  if (pending_) platform::deleteFile(partPath_);
+  // Only the file written is removed, never what was put at its place meanwhile.
+  if (pending_ && file_.isAt(partPath_)) platform::deleteFile(partPath_);
 }
 
 bool PartFile::create(std::string& failure) {
@@ -48,10 +49,7 @@ bool PartFile::create(std::string& failure) {
     switch (platform::createNewFile(partPath_, &failure)) {
       case platform::NewFile::created:
       case platform::NewFile::exists:
-        // Whatever someone who may write to the folder put there, a link, a FIFO or a second
-        // name of another file, is never written through nor waited on: only a plain file is.
-        failure = platform::plainFileProblem(partPath_);
-        return failure.empty() && hold(failure);
+        return hold(failure);
       case platform::NewFile::failed:
         break;
     }
@@ -69,7 +67,10 @@ bool PartFile::create(std::string& failure) {
 }
 
 bool PartFile::hold(std::string& failure) {
-  switch (lock_.take(partPath_, &failure)) {
+  // Whatever someone who may write to the folder put there, a link, a FIFO or a second name of
+  // another file, is never written through nor waited on: only a plain file is, the one opened
+  // here and judged on its descriptor, and every byte of the transfer goes to that descriptor.
+  switch (file_.openHeld(partPath_, &failure)) {
     case platform::LockTaken::taken:
       pending_ = true;
       return true;
@@ -85,9 +86,16 @@ bool PartFile::hold(std::string& failure) {
 std::uint64_t PartFile::size() const { return platform::fileSize(partPath_).value_or(0); }
 
 bool PartFile::commit(std::string& failure) {
+  // Something put at the part file's place since is not what was written: it never becomes
+  // the final file.
+  if (!file_.isAt(partPath_)) {
+    failure = "the part file was replaced meanwhile";
+    return false;
+  }
+  // Moved while still held, so that no other run takes it up on the way.
   if (!platform::renameFile(partPath_, finalPath_, &failure)) return false;
   pending_ = false;
-  return true;
+  return file_.close(&failure);
 }
 
 bool isPartFileName(const std::string& name) {

@@ -24,19 +24,22 @@ class PartFile {
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
 
-  /// Makes sure the part file exists, keeping what an earlier run left in it, and holds it until
-  /// the object goes away. When the folder, made or found earlier in the process, has gone
-  /// meanwhile, it is made again, once. False with the reason in `failure` when no part file
-  /// can be made in the folder, or when another process holds it: a run fetching the same file
-  /// into the same folder (a scheduled run overlapping the one before), whose part file is then
-  /// neither written nor removed. Anything but a plain file at the part file's place (a link,
-  /// on Windows any reparse point, a FIFO, a file with another name elsewhere) fails it with
+  /// Makes sure the part file exists, keeping what an earlier run left in it, opens it for
+  /// `file` and holds it until the object goes away. When the folder, made or found earlier in the
+  /// process, has gone meanwhile, it is made again, once. False with the reason in `failure` when
+  /// no part file can be made in the folder, or when another process holds it: a run fetching the
+  /// same file into the same folder (a scheduled run overlapping the one before), whose part file
+  /// is then neither written nor removed. Anything but a plain file at the part file's place (a
+  /// link, on Windows any reparse point, a FIFO, a file with another name elsewhere) fails it with
   /// the system's reason, and is left there.
   bool create(std::string& failure);
   /// The bytes the part file holds now (0 when it cannot be read).
   std::uint64_t size() const;
-  /// Moves the part file onto the final path, replacing a file there. False with the system's
-  /// reason in `failure` (the part file is then removed with the object).
+  /// The part file, open for writing once `create` succeeded.
+  platform::OutputFile& file() { return file_; }
+  /// Moves the part file onto the final path, replacing a file there, and closes it. False with
+  /// the reason in `failure` (the part file is then removed with the object), also when
+  /// something else stands at the part file's place by now.
   bool commit(std::string& failure);
   /// Leaves the part file where it is when the object goes away, for a later run to continue.
   void keep() { pending_ = false; }
@@ -47,7 +50,7 @@ class PartFile {
   std::string finalPath_;
   std::string partPath_;
   bool pending_ = false;
-  platform::FileLock lock_;
+  platform::OutputFile file_;
 
   bool hold(std::string& failure);
 };

@@ -162,6 +162,8 @@ void applyPatterns(const util::Arguments& arguments, const char* name, std::stri
 // A day: any longer and the limit is no limit at all.
 constexpr std::int64_t kLongestTimeout = 86400;
 constexpr std::int32_t kImplicitTlsPort = 990;
+// A week: a scheduled run that may last longer needs no end of its own.
+constexpr std::int64_t kLongestDeadline = 7 * 86400;
 
 }  // namespace
 
@@ -283,6 +285,7 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
        applyRange(arguments, "connections", 1, Downloader::kMostConnections, job.connections);
   ok = ok && applyRange(arguments, "timeout", 0, kLongestTimeout, job.timeout);
   ok = ok && applyRange(arguments, "retries", 0, Downloader::kMostRetries, job.retries);
+  ok = ok && applyRange(arguments, "deadline", 0, kLongestDeadline, job.deadline);
   ok = ok && applyBoolean(arguments, "resume", job.resume, "Invalid resume value: ", "Valid");
   ok = ok && eachValue(arguments, "secure", [&](const std::string& value) {
     bool on = false;

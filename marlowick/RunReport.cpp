@@ -144,6 +144,7 @@ Json changedSettings(const JobSettings& job) {
   differs("connections", job.connections, fresh.connections);
   differs("timeout", job.timeout, fresh.timeout);
   differs("retries", job.retries, fresh.retries);
+  differs("deadline", job.deadline, fresh.deadline);
   differs("resume", job.resume, fresh.resume);
   if (job.secure != fresh.secure) settings["secure"] = securityName(job.secure);
   differs("verify", job.verify, fresh.verify);

@@ -4,7 +4,7 @@
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/ConsoleOutput.h"
-#include "marlowick/Retry.h"
+#include "marlowick/Retrying.h"
 
 namespace marlowick {
 
@@ -16,6 +16,8 @@ namespace {
 SessionOpening failed(FtpLib& ftp, std::string failure) {
   return {ftp.lastOutcome(), std::move(failure), false};
 }
+
+void printInfo(const std::string& line) { printAndLog(line, true); }
 
 }  // namespace
 
@@ -66,16 +68,24 @@ SessionOpening openSession(FtpLib& ftp, const JobSettings& settings, SessionKind
 
 SessionOpening openSessionWithRetries(FtpLib& ftp, const JobSettings& settings,
                                       SessionKind kind) {
-  RetryBudget budget(settings);
+  Retrying retrying(settings, kOpening);
   for (;;) {
     SessionOpening opening = openSession(ftp, settings, kind);
-    if (opening.ok() || !opening.outcome.transient() || !budget.take()) return opening;
+    if (opening.ok() || !retrying.another(opening.outcome)) return opening;
     ftp.close();
-    printAndLog(fmt::format(" Connecting {} again in {} ({}/{}): {}", settings.host,
-                            budget.pauseText(), budget.number(), budget.tries(), opening.failure),
-                true);
-    budget.pause();
+    if (!retrying.pause(settings.host, opening.failure, printInfo)) return opening;
   }
+}
+
+SessionOpening reopenSession(FtpLib& ftp, const JobSettings& settings,
+                             const std::function<void(const std::string&)>& say) {
+  SessionOpening opening = openSession(ftp, settings, SessionKind::later);
+  if (!opening.ok()) {
+    ftp.close();
+    return opening;
+  }
+  say(fmt::format(" Reconnected to {}", settings.host));
+  return opening;
 }
 
 }  // namespace marlowick

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "marlowick/JobSettings.h"
@@ -33,9 +34,14 @@ struct SessionOpening {
 SessionOpening openSession(kestrelkit::net::ftp::FtpLib& ftp, const JobSettings& settings,
                            SessionKind kind);
 
-/// `openSession`, tried again after failures that another try may mend, as far as
-/// `settings.retries` allows, with one Info line before each further try.
+/// `openSession`, tried again by the opening rule (see `Retrying`), with one Info line before
+/// each further try.
 SessionOpening openSessionWithRetries(kestrelkit::net::ftp::FtpLib& ftp,
                                       const JobSettings& settings, SessionKind kind);
+
+/// A later session in place of a lost one: closed again when it cannot be opened, announced
+/// through `say` (" Reconnected to HOST") when it is.
+SessionOpening reopenSession(kestrelkit::net::ftp::FtpLib& ftp, const JobSettings& settings,
+                             const std::function<void(const std::string&)>& say);
 
 }  // namespace marlowick

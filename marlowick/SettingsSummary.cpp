@@ -76,6 +76,7 @@ std::string settingsTable(const Downloader& job) {
                                                            : std::string());
   row("retries", job.retries != Downloader::kDefaultRetries ? std::to_string(job.retries)
                                                            : std::string());
+  row("deadline", job.deadline > 0 ? std::to_string(job.deadline) : std::string());
   row("resume", job.resume ? flag(true) : std::string());
   row("secure", security(job.secure));
   row("verify", job.verify ? std::string() : flag(false));

@@ -19,6 +19,12 @@ class Deadline {
     return span.count() > 0 ? after(span) : never();
   }
 
+  /// `span` from now (no limit when zero or less), but never past `end`: a wait that has its
+  /// own time limit inside a job that has one too.
+  static Deadline within(std::chrono::milliseconds span, const Deadline& end) {
+    return within(span).earlier(end);
+  }
+
   bool limited() const { return limited_; }
   bool expired() const { return limited_ && Clock::now() >= at_; }
   /// Milliseconds left, rounded up and at least 0; -1 without a limit (as poll takes it).
@@ -41,5 +47,8 @@ class Deadline {
   bool limited_ = false;
   Clock::time_point at_{};
 };
+
+/// Why a wait, or a job, ended when its end (`Deadline`) came, not its own time limit.
+inline constexpr const char* kDeadlineReached = "deadline reached";
 
 }  // namespace platform

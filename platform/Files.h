@@ -83,6 +83,9 @@ bool renameFile(const std::string& from, const std::string& to, std::string* err
 /// the path and the system's reason.
 bool readWholeFile(const std::string& path, std::string& content, std::string* error = nullptr);
 
+/// What `FileLock::take` found.
+enum class LockTaken { taken, busy, failed };
+
 /// A local file written through the system's own write call, with no buffer in between: each
 /// `write` hands its bytes to the system at once, so a large caller buffer moves in one call.
 /// Closed when the object goes away.
@@ -98,6 +101,17 @@ class OutputFile {
   /// symbolic link stands at `path` (on POSIX it is never written through) or a FIFO there has
   /// no reader.
   bool open(const std::string& path, std::string* error = nullptr, std::uint64_t keep = 0);
+  /// Opens the plain file at `path`, making it when missing, and takes an exclusive hold on it
+  /// (see `FileLock`) without waiting: `busy` when another holder has it. `failed`, with the
+  /// system's reason in `error`, when anything but a regular file with one name is there, as
+  /// `plainFileProblem` tells it, judged on the file opened itself: a link is never followed
+  /// and a FIFO never waited on. What is written later goes to that very file.
+  LockTaken openHeld(const std::string& path, std::string* error = nullptr);
+  /// True while `path` names the open file itself.
+  bool isAt(const std::string& path) const;
+  /// Keeps the first `keep` bytes of the open file and writes on after them. False with the
+  /// system's message in `error`.
+  bool restartAt(std::uint64_t keep, std::string* error = nullptr);
   bool isOpen() const { return handle_ != kClosed; }
   /// Writes all of `data`. False with the system's message in `error`.
   bool write(const char* data, std::size_t length, std::string* error = nullptr);
@@ -109,9 +123,6 @@ class OutputFile {
   static constexpr std::intptr_t kClosed = -1;
   std::intptr_t handle_ = kClosed;
 };
-
-/// What `FileLock::take` found.
-enum class LockTaken { taken, busy, failed };
 
 /// An exclusive hold on a file, which other holders in this process or any other respect; it
 /// keeps no one from reading or writing the file. Let go when the object goes away.

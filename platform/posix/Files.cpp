@@ -55,16 +55,24 @@ std::optional<std::int64_t> modifiedTime(const std::string& path) {
   return static_cast<std::int64_t>(info.st_mtime);
 }
 
-std::string plainFileProblem(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return lastErrorText();
-  // The reasons opening it for writing would give: a link refused by O_NOFOLLOW, a folder, a
-  // FIFO without a reader.
+namespace {
+
+// The reasons opening it for writing would give: a link refused by O_NOFOLLOW, a folder, a FIFO
+// without a reader; and a second name, through which the data would land in another file.
+std::string plainProblem(const struct stat& info) {
   if (S_ISLNK(info.st_mode)) return errorText(ELOOP);
   if (S_ISDIR(info.st_mode)) return errorText(EISDIR);
   if (!S_ISREG(info.st_mode)) return errorText(ENXIO);
   if (info.st_nlink != 1) return errorText(EMLINK);
   return {};
+}
+
+}  // namespace
+
+std::string plainFileProblem(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return lastErrorText();
+  return plainProblem(info);
 }
 
 bool deleteFile(const std::string& path, std::string* error) {
@@ -178,9 +186,6 @@ OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t keep) {
   close();
-  // Cut only when it holds more than is kept: ext4 takes the truncation of an existing file
-  // for a replacement in progress and writes the new content out to disk when it is closed,
-  // which makes every transfer into a freshly made, empty file wait for the disk.
   // A link planted where the file belongs is never written through, and a FIFO without a
   // reader fails at once rather than holding the transfer.
   const int fd =
@@ -192,16 +197,62 @@ bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t
   handle_ = fd;
   if (const int flags = ::fcntl(fd, F_GETFL); flags != -1)
     ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (restartAt(keep, error)) return true;
+  close();
+  return false;
+}
+
+LockTaken OutputFile::openHeld(const std::string& path, std::string* error) {
+  // The holder before may move the file away just before letting go of it: a hold taken on that
+  // file is worth nothing, so it is taken again on the file now at the path.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    close();
+    FileDescriptor file(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666));
+    struct stat held {};
+    if (file.fd < 0 || ::fstat(file.fd, &held) != 0) {
+      setError(error, lastErrorText());
+      return LockTaken::failed;
+    }
+    // Judged on the very file opened, which is the one written: whatever stands at the path
+    // later is never written through.
+    if (std::string problem = plainProblem(held); !problem.empty()) {
+      setError(error, problem);
+      return LockTaken::failed;
+    }
+    // A file system that keeps no holds: the file counts as held.
+    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return LockTaken::busy;
+    if (const int flags = ::fcntl(file.fd, F_GETFL); flags != -1)
+      ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK);
+    handle_ = file.release();
+    if (isAt(path)) return LockTaken::taken;
+  }
+  close();
+  return LockTaken::busy;
+}
+
+bool OutputFile::isAt(const std::string& path) const {
+  struct stat held {};
+  struct stat named {};
+  return handle_ != kClosed && ::fstat(static_cast<int>(handle_), &held) == 0 &&
+         ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
+bool OutputFile::restartAt(std::uint64_t keep, std::string* error) {
+  // Cut only when it holds more than is kept: ext4 takes the truncation of an existing file
+  // for a replacement in progress and writes the new content out to disk when it is closed,
+  // which makes every transfer into a freshly made, empty file wait for the disk.
+  const int fd = static_cast<int>(handle_);
   struct stat facts {};
-  if (::fstat(fd, &facts) == 0 && (!S_ISREG(facts.st_mode) ||
-                                   static_cast<std::uint64_t>(facts.st_size) == keep)) {
-    if (keep == 0 || ::lseek(fd, static_cast<off_t>(keep), SEEK_SET) >= 0) return true;
-  } else if (::ftruncate(fd, static_cast<off_t>(keep)) == 0 &&
-             ::lseek(fd, static_cast<off_t>(keep), SEEK_SET) >= 0) {
+  const bool asItIs =
+      ::fstat(fd, &facts) == 0 &&
+      (!S_ISREG(facts.st_mode) || static_cast<std::uint64_t>(facts.st_size) == keep);
+  if ((asItIs || ::ftruncate(fd, static_cast<off_t>(keep)) == 0) &&
+      ::lseek(fd, static_cast<off_t>(keep), SEEK_SET) >= 0) {
     return true;
   }
   setError(error, lastErrorText());
-  close();
   return false;
 }
 

@@ -307,12 +307,80 @@ bool OutputFile::open(const std::string& path, std::string* error, std::uint64_t
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
-  if (keep == 0) return true;
+  if (keep == 0 || restartAt(keep, error)) return true;
+  close();
+  return false;
+}
+
+LockTaken OutputFile::openHeld(const std::string& path, std::string* error) {
+  close();
+  const std::wstring wide = win32::systemPath(path);
+  // The entry itself, a reparse point included, is opened, never what it leads to; shared every
+  // way, so that the file can still be read, renamed and removed while it is held.
+  OwnedHandle file(::CreateFileW(
+      wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    const DWORD code = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    setError(error, folder ? errorText(EISDIR) : win32::systemMessage(code));
+    return LockTaken::failed;
+  }
+  BY_HANDLE_FILE_INFORMATION facts{};
+  if (!::GetFileInformationByHandle(file.get(), &facts)) {
+    setError(error, lastSystemMessage());
+    return LockTaken::failed;
+  }
+  // Judged on the very file opened, which is the one written.
+  if (facts.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    setError(error, win32::systemMessage(ERROR_CANT_RESOLVE_FILENAME));
+    return LockTaken::failed;
+  }
+  if (facts.nNumberOfLinks != 1) {
+    setError(error, win32::systemMessage(ERROR_TOO_MANY_LINKS));
+    return LockTaken::failed;
+  }
+  // Windows' locks keep others from the bytes they cover, so the lock covers one byte far past
+  // any data.
+  OVERLAPPED beyond{};
+  beyond.Offset = 0xFFFFFFFE;
+  beyond.OffsetHigh = 0x7FFFFFFF;
+  if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &beyond) &&
+      ::GetLastError() == ERROR_LOCK_VIOLATION) {
+    return LockTaken::busy;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file.release());
+  return LockTaken::taken;
+}
+
+bool OutputFile::isAt(const std::string& path) const {
+  if (handle_ == kClosed) return false;
+  OwnedHandle named(::CreateFileW(win32::systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (named.get() == INVALID_HANDLE_VALUE) {
+    named.release();
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION held{};
+  BY_HANDLE_FILE_INFORMATION there{};
+  return ::GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &held) &&
+         ::GetFileInformationByHandle(named.get(), &there) &&
+         held.dwVolumeSerialNumber == there.dwVolumeSerialNumber &&
+         held.nFileIndexHigh == there.nFileIndexHigh && held.nFileIndexLow == there.nFileIndexLow;
+}
+
+bool OutputFile::restartAt(std::uint64_t keep, std::string* error) {
+  HANDLE file = reinterpret_cast<HANDLE>(handle_);
   LARGE_INTEGER at{};
   at.QuadPart = static_cast<LONGLONG>(keep);
   if (::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file)) return true;
   setError(error, lastSystemMessage());
-  close();
   return false;
 }
 

@@ -2,7 +2,11 @@
 // an unknown one is taken for.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "marlowick/ArgumentCheck.h"
+#include "marlowick/Config.h"
+#include "util/Arguments.h"
 
 namespace {
 
@@ -51,6 +55,20 @@ TEST(ArgumentCheck, ClosestNameAllowsAFewSlipsByLength) {
   for (const auto& [typed, meant] : cases) {
     EXPECT_EQ(marlowick::closestArgumentName(typed), meant) << typed;
   }
+}
+
+// A new argument that the help lists but the check does not know would be called a typo.
+TEST(ArgumentCheck, EveryArgumentTheHelpListsIsKnown) {
+  const std::string help = marlowick::config().helpText();
+  const std::regex listed(R"(\n  --([A-Za-z]+)[=<])");
+  Tokens tokens;
+  for (std::sregex_iterator it(help.begin(), help.end(), listed), end; it != end; ++it) {
+    tokens.push_back("--" + (*it)[1].str() + "=1");
+  }
+  ASSERT_GT(tokens.size(), 25u);
+  util::Arguments arguments;
+  arguments.parse(tokens);
+  EXPECT_EQ(marlowick::unknownArgumentMessages(arguments), Tokens{});
 }
 
 }  // namespace

@@ -138,26 +138,36 @@ TEST(DownloaderPartFileTest, OnlyAPlainFileIsTakenAsThePartFile) {
   struct Case {
     const char* name;
     const char* plant;  // shell command run in the folder; the part file is .a.txt.marlowick-part
-    int reason;
+    int reason;         // 0: planted once the part file was taken, in its place
   };
   const Case cases[] = {
       {"symbolic link", "ln -s victim .a.txt.marlowick-part", ELOOP},
       {"FIFO", "mkfifo .a.txt.marlowick-part", ENXIO},
       {"second name of another file", "ln victim .a.txt.marlowick-part", EMLINK},
       {"folder", "mkdir .a.txt.marlowick-part", EISDIR},
+      {"second name put in its place once taken", "ln -f victim .a.txt.marlowick-part", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     writeFile(dir.file("victim"), "precious");
-    run("cd '" + dir.path() + "' && " + c.plant);
+    if (c.reason != 0) run("cd '" + dir.path() + "' && " + c.plant);
     std::string failure;
     {
       PartFile part(dir.file("a.txt"));
-      EXPECT_FALSE(part.create(failure));
-      EXPECT_EQ(failure, platform::errorText(c.reason));
+      EXPECT_EQ(part.create(failure), c.reason == 0);
+      if (c.reason != 0) {
+        EXPECT_EQ(failure, platform::errorText(c.reason));
+      } else {
+        // The data goes to the file taken, and what stands at its place never becomes a.txt.
+        run("cd '" + dir.path() + "' && " + c.plant);
+        EXPECT_TRUE(part.file().write("data", 4, &failure)) << failure;
+        EXPECT_FALSE(part.commit(failure));
+        EXPECT_EQ(failure, "the part file was replaced meanwhile");
+      }
     }
     EXPECT_NE(platform::pathKind(dir.file(".a.txt.marlowick-part")), PathKind::missing);
+    EXPECT_EQ(platform::pathKind(dir.file("a.txt")), PathKind::missing);
     EXPECT_EQ(readFile(dir.file("victim")), "precious");
   }
 }

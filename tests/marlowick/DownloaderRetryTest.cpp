@@ -4,10 +4,11 @@
 
 #include <chrono>
 #include <functional>
+#include <vector>
 
 #include "marlowick/Downloader.h"
-#include "tests/marlowick/DownloaderJobSupport.h"
 #include "platform/Files.h"
+#include "tests/marlowick/DownloaderJobSupport.h"
 #include "tests/support/FakeFtpServer.h"
 #include "tests/support/RandomBytes.h"
 #include "tests/support/TempDir.h"
@@ -15,6 +16,7 @@
 namespace {
 
 using marlowick::Downloader;
+using marlowick::RequestStatus;
 using marlowick_test::errorLine;
 using marlowick_test::fileLine;
 using marlowick_test::folderLine;
@@ -384,6 +386,79 @@ TEST(DownloaderRetryTest, NamesListedTwiceOrShapedLikeAPartFile) {
   EXPECT_EQ(readFile(dir.file("a.bin")), "data");
   EXPECT_NE(run.log.find(errorLine("Unsafe remote name, not downloaded: .a.bin.marlowick-part")),
             std::string::npos);
+}
+
+// The job's end stops it wherever it is: a transfer in flight keeps its part file, which the next
+// run with --resume=true continues, a pause before a further try is cut short, and files not
+// started and folders not listed are left, each file with its Error line.
+TEST(DownloaderRetryTest, TheDeadlineStopsTheJobAndTheNextRunContinues) {
+  using namespace std::chrono_literals;
+  const auto stopped = [](const char* name) {
+    return errorLine(std::string("Download ") + name + " failed: deadline reached");
+  };
+  FakeTransfer slow = whole();
+  slow.pauseAt = {1000};
+  slow.pause = 4s;
+  struct Case {
+    const char* name;
+    std::function<void(FakeFtpServer&, Downloader&)> setUp;
+    std::size_t kept;  // bytes in a.bin's part file after the first run
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"a file sent slowly",
+       [&](FakeFtpServer& s, Downloader&) {
+         s.setFileTries("a.bin", {slow, whole()});
+       },
+       1000,
+       {stopped("a.bin"), stopped("b.bin"), stopped("c.bin")}},
+      {"a long pause before the next try",
+       [](FakeFtpServer& s, Downloader& job) {
+         s.setFileTries("a.bin", {cutAt(1000, "426 Connection closed."), whole()});
+         job.firstPause = 20s;
+       },
+       1000,
+       {" Retrying a.bin in 20 s (1/3): 426 Connection closed.", stopped("a.bin")}},
+      {"a folder listed slowly",
+       [&](FakeFtpServer& s, Downloader& job) {
+         s.setListing("", fileLine("a.bin", kData.size()) + folderLine("sub") +
+                              fileLine("b.bin", kData.size()));
+         FakeTransfer listing = slow;
+         listing.data = fileLine("c.bin", kData.size()) + fileLine("d.bin", kData.size());
+         listing.pauseAt = {10};
+         s.setListing("sub", listing);
+         job.recurse = true;
+       },
+       0,
+       {errorLine("Listing of sub failed: deadline reached"),
+        errorLine("Scan stopped: deadline reached, folders not yet listed are left out"),
+        stopped("a.bin")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ThreeFiles served;
+    TempDir dir;
+    Downloader job = quickJob(served.server.port(), dir.path());
+    job.deadline = 1;
+    c.setUp(served.server, job);
+    const auto start = std::chrono::steady_clock::now();
+    const JobRun run = runJob(job);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(job.record->status(), RequestStatus::deadline);
+    EXPECT_EQ(job.savedCount, 0u);
+    for (const std::string& line : c.lines)
+      EXPECT_NE(run.log.find(line), std::string::npos) << run.log;
+    EXPECT_EQ(served.server.commandCount("RETR b.bin"), 0u);
+    const std::string part = dir.file(".a.bin.marlowick-part");
+    EXPECT_EQ(platform::fileSize(part).value_or(0), c.kept);
+    if (c.kept == 0) continue;
+    Downloader next = quickJob(served.server.port(), dir.path());
+    next.resume = true;
+    runJob(next);
+    EXPECT_EQ(next.savedCount, 3u);
+    EXPECT_EQ(served.server.commandsWithVerb("REST"), std::vector<std::string>{"REST 1000"});
+    EXPECT_EQ(readFile(dir.file("a.bin")), kData);
+  }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ using marlowick_test::fileLine;
 using marlowick_test::folderLine;
 using testing_support::BackgroundProcess;
 using testing_support::FakeFtpServer;
+using testing_support::FakeTransfer;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
 using testing_support::ProgramHome;
@@ -93,6 +94,17 @@ TEST(ExitCodes, EachOutcomeHasItsStatusAndTheWorstRequestWins) {
          s.server.setFile("a.txt", "aaa");
        },
        plain({"--exitcodes=true", "--recurse=true"}), "", 4},
+      {"invalid deadline", [](Scene&) {}, plain({"--exitcodes=true", "--deadline=-1"}), "", 2},
+      {"stopped by its deadline",
+       [](Scene& s) {
+         s.serveTwo(false);
+         FakeTransfer slow;
+         slow.data = "aaa";
+         slow.pauseAt = {1};
+         slow.pause = std::chrono::seconds(3);
+         s.server.setFileTries("a.txt", {slow});
+       },
+       plain({"--exitcodes=true", "--deadline=1"}), "", 5},
       {"failed request typed first, a good one after",
        [](Scene& s) { s.serveTwo(true); }, [](const Scene&) { return Tokens{}; }, "bad-then-good",
        4},

@@ -30,7 +30,7 @@ struct Resolution {
 /// time limit a caller can set, and a stuck one must not hold the job. A lookup still running
 /// when the time is up is left to end by itself.
 Outcome resolveWithin(const std::string& host, std::uint16_t port, std::chrono::milliseconds limit,
-                      std::vector<platform::NetAddress>& addresses) {
+                      const Deadline& stopAt, std::vector<platform::NetAddress>& addresses) {
   auto shared = std::make_shared<Resolution>();
   std::thread([shared, host, port] {
     std::string error;
@@ -43,8 +43,10 @@ Outcome resolveWithin(const std::string& host, std::uint16_t port, std::chrono::
   }).detach();
   std::unique_lock<std::mutex> lock(shared->mutex);
   auto finished = [&shared] { return shared->finished; };
-  if (limit.count() > 0) {
-    if (!shared->done.wait_for(lock, limit, finished)) {
+  const Deadline until = Deadline::within(limit, stopAt);
+  if (until.limited()) {
+    if (!shared->done.wait_for(lock, std::chrono::milliseconds(until.remainingMs()), finished)) {
+      if (stopAt.expired()) return Outcome::timeout(platform::kDeadlineReached);
       return Outcome::timeout("name not resolved within " + durationText(limit));
     }
   } else {
@@ -61,19 +63,19 @@ Outcome ControlConnection::open(const std::string& host, std::uint16_t port,
                                 const Securer& secure) {
   close();
   std::vector<platform::NetAddress> addresses;
-  const Outcome resolved = resolveWithin(host, port, timeout, addresses);
+  const Outcome resolved = resolveWithin(host, port, timeout, stopAt, addresses);
   if (!resolved.ok()) return resolved;
   Outcome tried = Outcome::lost();
   for (const platform::NetAddress& address : addresses) {
     platform::Socket socket;
-    tried = socket.connect(address, Deadline::within(timeout));
+    tried = socket.connect(address, waitLimit());
     if (tried.kind == OutcomeKind::timedOut) {
-      tried.reason = "connect timed out after " + durationText(timeout);
+      tried = timedOut("connect timed out after " + durationText(timeout));
     }
     if (!tried.ok()) continue;
     stream_ = std::make_unique<SocketStream>(std::move(socket));
     if (secure) {
-      const Outcome secured = secure(stream_, Deadline::within(timeout));
+      const Outcome secured = secure(stream_, waitLimit());
       if (!secured.ok()) return failed(secured);
     }
     return greet();
@@ -83,7 +85,7 @@ Outcome ControlConnection::open(const std::string& host, std::uint16_t port,
 
 Outcome ControlConnection::greet() {
   // One limit for the whole greeting: a server may not hold the job with "120" for ever.
-  const Deadline deadline = Deadline::within(timeout);
+  const Deadline deadline = waitLimit();
   FtpReply reply;
   do {
     const Outcome read = readReply(reply, deadline);
@@ -114,16 +116,21 @@ Outcome ControlConnection::send(const std::string& line) {
     if (!dropped.ok()) return dropped;
   }
   const std::string wire = line + "\r\n";
-  Outcome sent = stream_->writeAll(wire.data(), wire.size(), Deadline::within(timeout));
+  Outcome sent = stream_->writeAll(wire.data(), wire.size(), waitLimit());
   if (sent.ok()) return sent;
-  if (sent.kind == OutcomeKind::timedOut) sent.reason = "command not taken for " + durationText(timeout);
+  if (sent.kind == OutcomeKind::timedOut)
+    sent = timedOut("command not taken for " + durationText(timeout));
   if (sent.kind == OutcomeKind::connectionLost) sent.reason = "connection lost";
   return failed(sent);
 }
 
 Outcome ControlConnection::readReply(FtpReply& reply) {
   // One limit for the whole reply: a server that trickles out an endless one is cut off too.
-  return readReply(reply, Deadline::within(timeout));
+  return readReply(reply, waitLimit());
+}
+
+Outcome ControlConnection::timedOut(std::string what) const {
+  return Outcome::timeout(stopAt.expired() ? platform::kDeadlineReached : std::move(what));
 }
 
 Outcome ControlConnection::readReply(FtpReply& reply, const Deadline& deadline) {
@@ -140,7 +147,7 @@ Outcome ControlConnection::readReply(FtpReply& reply, const Deadline& deadline) 
     std::size_t got = 0;
     const Outcome read = stream_->readSome(buffer_.data(), buffer_.size(), got, deadline);
     if (read.kind == OutcomeKind::timedOut) {
-      return failed(Outcome::timeout("no reply for " + durationText(timeout)));
+      return failed(timedOut("no reply for " + durationText(timeout)));
     }
     if (!read.ok() || got == 0) return failed(Outcome::lost("connection lost"));
     begin_ = 0;

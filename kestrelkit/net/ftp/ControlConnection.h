@@ -58,6 +58,8 @@ class ControlConnection {
   std::unique_ptr<ByteStream>& stream() { return stream_; }
 
   std::chrono::milliseconds timeout{60000};
+  /// When every wait ends at the latest, whatever is left of `timeout`: the job's own end.
+  platform::Deadline stopAt = platform::Deadline::never();
   /// The last reply line with a line feed, or the text of a local failure: what
   /// `FtpLib::lastResponse` gives.
   std::string lastResponse;
@@ -65,6 +67,10 @@ class ControlConnection {
  private:
   platform::Outcome failed(platform::Outcome outcome);
   platform::Outcome greet();
+  /// The limit of one wait: `timeout` from now, or `stopAt` when that comes first.
+  platform::Deadline waitLimit() const { return platform::Deadline::within(timeout, stopAt); }
+  /// A wait that ran out: `what`, or "deadline reached" when `stopAt` ended it.
+  platform::Outcome timedOut(std::string what) const;
 
   std::unique_ptr<ByteStream> stream_;
   bool hasAhead_ = false;

@@ -9,24 +9,24 @@ using util::durationText;
 using platform::Outcome;
 using platform::OutcomeKind;
 
-namespace {
-
-Outcome described(Outcome outcome, std::chrono::milliseconds timeout) {
-  if (outcome.kind == OutcomeKind::timedOut) outcome.reason = "no data for " + durationText(timeout);
+Outcome DataConnection::described(Outcome outcome) const {
+  if (outcome.kind == OutcomeKind::timedOut) {
+    outcome.reason =
+        stopAt.expired() ? platform::kDeadlineReached : "no data for " + durationText(timeout);
+  }
   if (outcome.kind == OutcomeKind::connectionLost) {
     outcome.reason = "data connection lost: " + outcome.reason;
   }
   return outcome;
 }
 
-}  // namespace
-
 Outcome DataConnection::connect(const platform::NetAddress& server) {
   platform::Socket socket;
-  Outcome made = socket.connect(server, Deadline::within(timeout));
+  Outcome made = socket.connect(server, waitLimit());
   if (!made.ok()) {
     if (made.kind == OutcomeKind::timedOut) {
-      made.reason = "data connection timed out after " + durationText(timeout);
+      made.reason = stopAt.expired() ? platform::kDeadlineReached
+                                     : "data connection timed out after " + durationText(timeout);
     } else {
       made.reason = "no data connection: " + made.reason;
     }
@@ -58,16 +58,16 @@ Outcome DataConnection::accept(const platform::NetAddress& server, const Deadlin
 
 Outcome DataConnection::readSome(char* buffer, std::size_t capacity, std::size_t& got) {
   if (!stream_) return Outcome::lost("no data connection");
-  return described(stream_->readSome(buffer, capacity, got, Deadline::within(timeout)), timeout);
+  return described(stream_->readSome(buffer, capacity, got, waitLimit()));
 }
 
 Outcome DataConnection::writeAll(const char* data, std::size_t length) {
   if (!stream_) return Outcome::lost("no data connection");
-  return described(stream_->writeAll(data, length, Deadline::within(timeout)), timeout);
+  return described(stream_->writeAll(data, length, waitLimit()));
 }
 
 void DataConnection::finish() {
-  if (stream_) stream_->finish(Deadline::within(timeout));
+  if (stream_) stream_->finish(waitLimit());
   close();
 }
 

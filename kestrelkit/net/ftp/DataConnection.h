@@ -34,8 +34,14 @@ class DataConnection {
   std::unique_ptr<ByteStream>& stream() { return stream_; }
 
   std::chrono::milliseconds timeout{60000};
+  /// When every wait ends at the latest, whatever is left of `timeout`: the job's own end.
+  platform::Deadline stopAt = platform::Deadline::never();
 
  private:
+  platform::Deadline waitLimit() const { return platform::Deadline::within(timeout, stopAt); }
+  /// `outcome` with its reason for a message.
+  platform::Outcome described(platform::Outcome outcome) const;
+
   platform::Listener listener_;
   std::unique_ptr<ByteStream> stream_;
 };

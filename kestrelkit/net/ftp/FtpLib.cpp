@@ -95,6 +95,7 @@ bool FtpLib::connect(const std::string& hostAsGiven, std::int32_t port) {
   }
   auto fresh = std::make_unique<ControlConnection>();
   fresh->timeout = timeout_;
+  fresh->stopAt = stopAt_;
   ControlConnection::Securer fromTheStart;
   if (security_ == FtpSecurity::implicitTls) {
     fromTheStart = [&tls](std::unique_ptr<ByteStream>& stream, const platform::Deadline& deadline) {
@@ -132,7 +133,7 @@ Outcome FtpLib::startTls(ControlConnection& control, TlsSession& tls) {
     return Outcome::local("TLS refused: data in clear after the " + std::to_string(reply.code) +
                           " reply");
   }
-  return tls.secureControl(control.stream(), platform::Deadline::within(timeout_));
+  return tls.secureControl(control.stream(), platform::Deadline::within(timeout_, stopAt_));
 }
 
 Outcome FtpLib::protectData() {
@@ -324,6 +325,12 @@ void FtpLib::setTimeout(std::chrono::milliseconds limit) {
   Guard guard(lock_);
   timeout_ = limit;
   control_->timeout = limit;
+}
+
+void FtpLib::setStopAt(platform::Deadline end) {
+  Guard guard(lock_);
+  stopAt_ = end;
+  control_->stopAt = end;
 }
 
 bool FtpLib::connected() {

@@ -14,6 +14,7 @@
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpReply.h"
 #include "kestrelkit/net/ftp/TlsStream.h"
+#include "platform/Deadline.h"
 #include "platform/Outcome.h"
 
 namespace platform {
@@ -89,6 +90,10 @@ class FtpLib {
   /// the caller's.
   virtual bool getFrom(const std::string& localPath, const std::string& remotePath, char mode,
                        std::uint64_t& offset);
+  /// `getFrom` into `file`, which the caller opened and keeps open: the data goes to that very
+  /// file, whatever stands at its path meanwhile.
+  virtual bool getInto(platform::OutputFile& file, const std::string& remotePath, char mode,
+                       std::uint64_t& offset);
   virtual bool remoteSize(const std::string& path, std::int32_t& size, char mode);
   virtual bool remoteModDate(const std::string& path, std::string& out);
   virtual bool mkdir(const std::string& path);
@@ -139,6 +144,9 @@ class FtpLib {
   platform::Outcome lastOutcome();
   /// Bounds every later wait (see the class); zero waits without limit. Default 60 s.
   void setTimeout(std::chrono::milliseconds limit);
+  /// From the next wait on, no wait lasts past `end`, whatever its own time limit: one that
+  /// reaches it fails as timed out, "deadline reached". Default: no end.
+  void setStopAt(platform::Deadline end);
   /// True while the control connection is open.
   bool connected();
   /// With `on`, a listing whose last line lacks its line end fails as cut short ("listing cut
@@ -210,6 +218,10 @@ class FtpLib {
   /// A transfer of `command`'s data into the local file `localPath`.
   bool receiveToFile(const std::string& localPath, const std::string& command, char mode,
                      bool removeUnstarted, std::uint64_t* offset = nullptr);
+  /// The same into the open `file`, written on after the first `*offset` bytes (none without
+  /// `offset`); `started` tells whether the server began the transfer.
+  platform::Outcome receiveInto(platform::OutputFile& file, const std::string& command, char mode,
+                                std::uint64_t* offset, bool& started);
   /// One LIST of `path` as given.
   bool listPath(const std::string& path, const FtpListSink& take);
   char* transferBuffer();
@@ -225,6 +237,7 @@ class FtpLib {
   /// The secure layer of the open connection; none for a plain one.
   std::unique_ptr<TlsSession> tls_;
   std::chrono::milliseconds timeout_{60000};
+  platform::Deadline stopAt_ = platform::Deadline::never();
   platform::Outcome outcome_;
   bool passive_ = true;
   bool pasvRefused_ = false;

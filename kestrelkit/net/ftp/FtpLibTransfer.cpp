@@ -99,9 +99,11 @@ Outcome FtpLib::ensureType(char type) {
 
 Outcome FtpLib::startTransfer(Transfer& transfer) {
   transfer.data.timeout = timeout_;
+  transfer.data.stopAt = stopAt_;
   const Outcome opened = passive_ ? openPassive(transfer) : openActive(transfer);
   if (!opened.ok() || !tls_) return opened;
-  const Outcome secured = tls_->secureData(transfer.data.stream(), Deadline::within(timeout_));
+  const Outcome secured =
+      tls_->secureData(transfer.data.stream(), Deadline::within(timeout_, stopAt_));
   if (secured.ok()) return secured;
   // The server's final word on a transfer whose data connection failed keeps the replies in step.
   transfer.data.close();
@@ -152,6 +154,7 @@ Outcome FtpLib::settleAhead() {
   // passive request.
   DataConnection unused;
   unused.timeout = timeout_;
+  unused.stopAt = stopAt_;
   platform::NetAddress server = control_->peer();
   server.port = *port;
   unused.connect(server);
@@ -236,11 +239,13 @@ Outcome FtpLib::openActive(Transfer& transfer) {
   if (!outcome.ok()) return outcome;
   if (reply.kind() != '1') return notStarted(reply);
   const auto wait = timeout_.count() > 0 && timeout_ < kActiveWait ? timeout_ : kActiveWait;
-  if (data.accept(control_->peer(), Deadline::after(wait)).ok()) return Outcome::success();
+  if (data.accept(control_->peer(), Deadline::after(wait).earlier(stopAt_)).ok()) {
+    return Outcome::success();
+  }
   // The server may still connect, or answer later: the session is out of step.
   control_->close();
-  control_->lastResponse = kNoActiveConnection;
-  return Outcome::timeout(kNoActiveConnection);
+  control_->lastResponse = stopAt_.expired() ? platform::kDeadlineReached : kNoActiveConnection;
+  return Outcome::timeout(control_->lastResponse);
 }
 
 Outcome FtpLib::sendRestart(Transfer& transfer) {
@@ -369,6 +374,37 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     control_->lastResponse = failure;
     return finish(Outcome::local(failure));
   }
+  bool started = false;
+  Outcome outcome = receiveInto(file, command, mode, offset, started);
+  if (!file.close(&failure) && outcome.ok()) outcome = Outcome::local(failure);
+  // Nothing was received: a retrieval's empty file goes again.
+  if (!started && removeUnstarted && kept == 0) platform::deleteFile(localPath);
+  if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
+  return finish(std::move(outcome));
+}
+
+bool FtpLib::getInto(platform::OutputFile& file, const std::string& remotePath, char mode,
+                     std::uint64_t& offset) {
+  Guard guard(lock_);
+  if (!detail::isTransferMode(mode)) return finish(Outcome::local("no such transfer mode"));
+  if (!control_->isOpen()) return finish(Outcome::lost("not connected"));
+  const std::string command = "RETR " + remotePath;
+  if (!detail::fitsOnCommandLine(command)) return finish(kLineBreakInCommand);
+  std::string failure;
+  if (!file.restartAt(offset, &failure)) {
+    control_->lastResponse = failure;
+    return finish(Outcome::local(failure));
+  }
+  bool started = false;
+  Outcome outcome = receiveInto(file, command, mode, &offset, started);
+  if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
+  return finish(std::move(outcome));
+}
+
+Outcome FtpLib::receiveInto(platform::OutputFile& file, const std::string& command, char mode,
+                            std::uint64_t* offset, bool& started) {
+  const std::uint64_t kept = offset != nullptr ? *offset : 0;
+  std::string failure;
   Transfer transfer{command, mode, restartsAllowed_ ? kept : 0, {}, false};
   // A server that refused to restart sends the whole file: what was kept goes.
   bool fromStart = kept == 0;
@@ -376,7 +412,7 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     if (fromStart || transfer.restart != 0) return true;
     fromStart = true;
     *offset = 0;
-    return file.open(localPath, &failure);
+    return file.restartAt(0, &failure);
   };
   LineEndFilter filter;
   const bool text = mode == 'A';
@@ -399,15 +435,12 @@ bool FtpLib::receiveToFile(const std::string& localPath, const std::string& comm
     transfer.data.close();
     outcome = receive(transfer, store);
   }
+  started = transfer.started;
   if (transfer.started && outcome.ok() && !startOver()) outcome = Outcome::local(failure);
   if (outcome.ok() && filter.holdsCr() && !file.write("\r", 1, &failure)) {
     outcome = Outcome::local(failure);
   }
-  if (!file.close(&failure) && outcome.ok()) outcome = Outcome::local(failure);
-  // Nothing was received: a retrieval's empty file goes again.
-  if (!transfer.started && removeUnstarted && kept == 0) platform::deleteFile(localPath);
-  if (outcome.kind == OutcomeKind::localFailure) control_->lastResponse = outcome.reason;
-  return finish(std::move(outcome));
+  return outcome;
 }
 
 bool FtpLib::put(const std::string& localPath, const std::string& remotePath, char mode) {

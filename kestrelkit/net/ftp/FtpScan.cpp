@@ -150,7 +150,7 @@ const FtpScan::Level* FtpScan::sameListingAbove(const std::vector<Level>& levels
 /// Handles the next record of the innermost open folder; false when that folder is done.
 bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
   Level& level = levels.back();
-  if (level.entries.empty() || limitReached()) return false;
+  if (level.entries.empty() || limitReached() || (stopWhen && stopWhen())) return false;
   FtpFileInfo entry = std::move(level.entries.front());
   level.entries.pop_front();
   if (entry.type != FtpFileType::file && entry.type != FtpFileType::folder) return true;

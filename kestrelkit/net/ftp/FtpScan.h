@@ -84,6 +84,8 @@ class FtpScan {
   FtpScanNoted noted;
   /// Default: the connection's last outcome.
   FtpListFailure listingFailure;
+  /// Asked before each entry is handled: true ends the walk there, keeping what was selected.
+  std::function<bool()> stopWhen;
   std::int64_t scanStart;
   /// Deepest folder level entered below the start folder (`kOff`: no bound). A folder met
   /// deeper down is still recorded, but not entered, and a note goes to `errors`: a server that

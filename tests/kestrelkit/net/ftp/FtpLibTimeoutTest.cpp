@@ -86,30 +86,35 @@ TEST(FtpLibTimeout, NoWaitOutlastsTheLimit) {
        OutcomeKind::timedOut, "timed out waiting for connection"},
   };
   TempDir folder;
-  for (const Hang& hang : hangs) {
-    SCOPED_TRACE(hang.name);
-    FakeFtpServer server;
-    hang.script(server);
-    FtpLib connection;
-    connection.setTimeout(kLimit);
-    const std::string op = hang.operation;
-    const auto start = std::chrono::steady_clock::now();
-    bool done = connection.connect(server.host(), server.port());
-    if (done && op != "connect") {
-      if (hang.active) connection.setActiveMode();
-      done = connection.login("user", "secret");
-      std::vector<FtpFileInfo> records;
-      if (done && op == "get") done = connection.get(folder.file("f"), "f", 'I');
-      if (done && op == "list") done = connection.list("", records);
+  // Each hang again without a time limit of its own: the connection's end stops it as well.
+  for (const bool byEnd : {false, true}) {
+    for (const Hang& hang : hangs) {
+      SCOPED_TRACE(std::string(hang.name) + (byEnd ? ", stopped by the end" : ""));
+      FakeFtpServer server;
+      hang.script(server);
+      FtpLib connection;
+      connection.setTimeout(byEnd ? std::chrono::milliseconds(0) : kLimit);
+      if (byEnd) connection.setStopAt(platform::Deadline::after(kLimit));
+      const std::string op = hang.operation;
+      const auto start = std::chrono::steady_clock::now();
+      bool done = connection.connect(server.host(), server.port());
+      if (done && op != "connect") {
+        if (hang.active) connection.setActiveMode();
+        done = connection.login("user", "secret");
+        std::vector<FtpFileInfo> records;
+        if (done && op == "get") done = connection.get(folder.file("f"), "f", 'I');
+        if (done && op == "list") done = connection.list("", records);
+      }
+      const auto took = std::chrono::steady_clock::now() - start;
+      EXPECT_FALSE(done);
+      EXPECT_LT(took, 4 * kLimit);
+      const platform::Outcome outcome = connection.lastOutcome();
+      EXPECT_EQ(outcome.kind, hang.kind);
+      const bool ended = byEnd && hang.kind == OutcomeKind::timedOut;
+      EXPECT_EQ(outcome.reason, ended ? platform::kDeadlineReached : hang.reason);
+      // A session out of step is not used again.
+      EXPECT_FALSE(connection.connected() && outcome.kind == OutcomeKind::timedOut);
     }
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_FALSE(done);
-    EXPECT_LT(took, 4 * kLimit);
-    const platform::Outcome outcome = connection.lastOutcome();
-    EXPECT_EQ(outcome.kind, hang.kind);
-    EXPECT_EQ(outcome.reason, hang.reason);
-    // A session out of step is not used again.
-    EXPECT_FALSE(connection.connected() && outcome.kind == OutcomeKind::timedOut);
   }
 }
 
