@@ -408,15 +408,16 @@ Outcome FtpLib::receiveInto(platform::OutputFile& file, const std::string& comma
   Transfer transfer{command, mode, restartsAllowed_ ? kept : 0, {}, false};
   // A server that refused to restart sends the whole file: what was kept goes.
   bool fromStart = kept == 0;
+  std::uint64_t written = kept;
   auto startOver = [&] {
     if (fromStart || transfer.restart != 0) return true;
     fromStart = true;
     *offset = 0;
+    written = 0;
     return file.restartAt(0, &failure);
   };
   LineEndFilter filter;
   const bool text = mode == 'A';
-  std::uint64_t written = kept;
   auto store = [&](char* data, std::size_t length) {
     if (!startOver()) return Outcome::local(failure);
     char* from = text ? data - 1 : data;

@@ -202,6 +202,15 @@ TEST_F(FtpLibGetTest, ObserverHearsTheGrowingCount) {
   EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
   EXPECT_EQ(counts.back(), 300000u);
 
+  // A refused restart point brings the file from its start: the count starts again from 0.
+  writeFile(folder.file("g"), std::string(100000, 'x'));
+  server.setReplyOnce("REST", "502 No restarts here");
+  counts.clear();
+  std::uint64_t offset = 100000;
+  ASSERT_TRUE(connection.getFrom(folder.file("g"), "f", 'I', offset));
+  EXPECT_EQ(offset, 0u);
+  EXPECT_EQ(counts.back(), 300000u);
+
   connection.setTransferObserver(nullptr);
   counts.clear();
   ASSERT_TRUE(connection.get(folder.file("f"), "f", 'I'));
