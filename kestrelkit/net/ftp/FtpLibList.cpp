@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
@@ -86,6 +87,18 @@ FtpFileType typeOf(const ListLineFacts& facts) {
   return FtpFileType::unknown;
 }
 
+bool saysTruncated(const std::string& reply) {
+  static constexpr std::string_view kWord = "truncated";
+  auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
+  return std::search(reply.begin(), reply.end(), kWord.begin(), kWord.end(), sameLetter) !=
+         reply.end();
+}
+
+std::string withoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 FtpFileInfo FtpLib::toFileInfo(std::string_view line) {
@@ -143,9 +156,21 @@ bool FtpLib::listEach(const std::string& path, const FtpListSink& take) {
 
 bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
   LineSplitter lines;
+  // The name line of a VMS entry that takes two lines, until its second line arrives.
+  std::string vmsName;
   auto toRecord = [&](std::string_view line) {
+    std::string joined;
+    if (!vmsName.empty() && !line.empty() && line[0] == ' ') {
+      joined = vmsName + std::string(line);
+      line = joined;
+    }
+    vmsName.clear();
     FtpFileInfo info = toFileInfo(line);
-    if (!info.name.empty()) take(std::move(info));
+    if (!info.name.empty()) {
+      take(std::move(info));
+    } else if (joined.empty() && isVmsNameAlone(line.data(), line.size())) {
+      vmsName.assign(line);
+    }
   };
   auto parse = [&](char* data, std::size_t length) {
     lines.feed(data, length, toRecord);
@@ -169,6 +194,11 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
   }
   if (outcome.ok()) lines.end(toRecord);
   unterminated_.reset();
+  // pure-ftpd ends a listing it cut at its match limit with "226-Output truncated to N
+  // matches": a success code, but not the whole folder.
+  if (outcome.ok() && saysTruncated(lastResponse())) {
+    return finish(platform::Outcome::refusal(226, withoutLineEnd(lastResponse())));
+  }
   return finish(std::move(outcome));
 }
 

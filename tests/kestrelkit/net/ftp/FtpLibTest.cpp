@@ -435,6 +435,63 @@ TEST_F(FtpLibTest, ListingCutShortFails) {
   }
 }
 
+// Lines that belong together are read together, and a listing the server says it cut is not
+// taken as the whole folder.
+TEST_F(FtpLibTest, ListingsSpreadOverLinesOrCutByTheServer) {
+  const std::string vmsRest = "  1  8-SEP-1996 16:09 [SYSTEM] (RWE,RWE,RE,RE)";
+  struct Case {
+    const char* what;
+    std::string data;
+    std::string finalReply;
+    bool listed;
+    Lines names;
+  };
+  const Case cases[] = {
+      {"VMS entry on two lines",
+       "A_VERY_LONG_NAME.TXT;1\r\n     " + vmsRest + "\r\nB.TXT;1" + vmsRest + "\r\n",
+       "226 Done.",
+       true,
+       {"A_VERY_LONG_NAME.TXT", "B.TXT"}},
+      {"a second line alone is no entry", "     " + vmsRest + "\r\n", "226 Done.", true, {}},
+      {"a name line without its second line",
+       "LONELY.TXT;1\r\nB.TXT;1" + vmsRest + "\r\n",
+       "226 Done.",
+       true,
+       {"B.TXT"}},
+      {"the last line a name alone",
+       "B.TXT;1" + vmsRest + "\r\nLAST.TXT;1\r\n",
+       "226 Done.",
+       true,
+       {"B.TXT"}},
+      {"pure-ftpd's match limit",
+       kReadme + "\r\n",
+       "226-Output truncated to 1 matches\n226 1 matches total",
+       false,
+       {}},
+      {"a limit said in capitals", kReadme + "\r\n", "226 OUTPUT TRUNCATED", false, {}},
+      {"a whole listing", kReadme + "\r\n", "226 1 matches total", true, {"README"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeTransfer transfer;
+    transfer.data = c.data;
+    transfer.finalReply = c.finalReply;
+    server.setListing("pub", transfer);
+    FtpLib connection;
+    logIn(connection);
+    std::vector<FtpFileInfo> records;
+    ASSERT_EQ(connection.list("pub", records), c.listed);
+    Lines names;
+    for (const FtpFileInfo& record : records) names.push_back(record.name);
+    EXPECT_EQ(names, c.names);
+    if (!c.listed) {
+      EXPECT_FALSE(connection.lastOutcome().transient()) << "asking again is cut the same way";
+      EXPECT_EQ(connection.lastOutcome().replyCode, 226);
+      EXPECT_EQ(connection.lastOutcome().reason + "\n", connection.lastResponse());
+    }
+  }
+}
+
 TEST_F(FtpLibTest, AListingEndingInsideALineIsDoubtedOnceWhenAskedTo) {
   // Closed in order mid-line with "226": only the missing line end tells.
   server.setListing("pub", kReadme + "\r\n" + kEtc.substr(0, 20));
