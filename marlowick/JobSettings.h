@@ -69,6 +69,8 @@ struct JobSettings {
   bool exitCodes = false;
   /// A file that receives one JSON line about the request when it ends; empty for none.
   std::string report;
+  /// List folders with MLSD where the server offers it (LIST otherwise).
+  bool mlsd = true;
   /// The outcomes of the job, shared by every copy of these settings (one per connection).
   std::shared_ptr<JobRecord> record = std::make_shared<JobRecord>();
 

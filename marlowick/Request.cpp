@@ -304,6 +304,7 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
     return false;
   }
   for (const std::string& value : arguments.values("report")) job.report = value;
+  if (!applyBoolean(arguments, "mlsd", job.mlsd, "Invalid mlsd value: ", "Valid")) return false;
   // TLS from the first byte has a port of its own.
   if (job.secure == FtpSecurity::implicitTls && arguments.values("port").empty()) {
     job.port = kImplicitTlsPort;

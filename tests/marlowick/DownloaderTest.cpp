@@ -31,7 +31,7 @@ using Commands = std::vector<std::string>;
 const std::string kConnecting = " Connecting 127.0.0.1 ...\n";
 const std::string kConnected = " Connected to 127.0.0.1";
 const std::string kUtf8 = " the encoding of ftp server is UTF8";
-const Commands kLogin = {"USER user", "PASS secret", "SYST", "OPTS UTF8 ON"};
+const Commands kLogin = {"USER user", "PASS secret", "SYST", "FEAT", "OPTS UTF8 ON"};
 
 Commands concat(Commands first, const Commands& second) {
   first.insert(first.end(), second.begin(), second.end());

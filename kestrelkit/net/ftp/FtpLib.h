@@ -128,6 +128,19 @@ class FtpLib {
 
   /// One listing line to one record (default record when the line is rejected).
   FtpFileInfo toFileInfo(std::string_view line);
+  /// One MLSD line to one record (default record when the grammar rejects the line). An entry
+  /// without a "type" fact, or of a type other than file and dir, is of unknown type.
+  static FtpFileInfo toMlsdFileInfo(std::string_view line);
+
+  /// Told once when the server refused MLSD and listings go by LIST from then on; gets the
+  /// server's refusal.
+  using ListingNotice = std::function<void(const std::string& refusal)>;
+  /// With `allowed`, every later login asks the server's features ("FEAT"), and folders are
+  /// listed with MLSD where the server offers MLST. Once the server refuses an MLSD (500, 502,
+  /// 504) they are listed with LIST for the rest of the object's life, and `notice` is told.
+  void setMlsdAllowed(bool allowed, ListingNotice notice = nullptr);
+  /// True when the next listing goes by MLSD.
+  bool listsByMlsd();
 
   /// First word of the SYST reply, stored after each successful login; empty when unknown.
   const std::string& systemType() const { return systemType_; }
@@ -210,8 +223,10 @@ class FtpLib {
   /// A transfer of `command`'s data into the local file `localPath`.
   bool receiveToFile(const std::string& localPath, const std::string& command, char mode,
                      bool removeUnstarted, std::uint64_t* offset = nullptr);
-  /// One LIST of `path` as given.
+  /// One LIST (or MLSD) of `path` as given.
   bool listPath(const std::string& path, const FtpListSink& take);
+  /// "FEAT": whether the server offers MLST.
+  void askFeatures();
   char* transferBuffer();
 
   /// Asks for TLS on a fresh connection ("AUTH TLS") and makes its stream secure.
@@ -249,6 +264,10 @@ class FtpLib {
   };
   std::optional<ListingEnd> unterminated_;
   std::size_t overlongLines_ = 0;
+  bool mlsdAllowed_ = false;
+  bool mlstOffered_ = false;
+  bool mlsdRefused_ = false;
+  ListingNotice listingNotice_;
   /// The data buffer of transfers, made at the first and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;
 };

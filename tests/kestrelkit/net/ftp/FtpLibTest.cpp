@@ -492,6 +492,105 @@ TEST_F(FtpLibTest, ListingsSpreadOverLinesOrCutByTheServer) {
   }
 }
 
+// MLSD where it is allowed and offered; LIST otherwise, and for good once MLSD is refused.
+TEST_F(FtpLibTest, FoldersAreListedWithMlsdWhereOffered) {
+  const std::string kFeatures = "211-Features:\n MDTM\n MLST type*;size*;modify*;\n211 End";
+  const std::string kMlsd = "type=file;size=7;modify=20240302151345; mlsd.txt\r\n";
+  struct Case {
+    const char* what;
+    bool allowed;
+    std::string features;  // the FEAT reply; empty: the server's default "502"
+    std::string mlsdRefusal;
+    Lines commands;  // after USER, PASS, SYST
+    Lines names;     // of two listings of "pub"
+    Lines notices;
+  };
+  const Case cases[] = {
+      {"offered",
+       true,
+       kFeatures,
+       "",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "MLSD pub"},
+       {"mlsd.txt", "mlsd.txt"},
+       {}},
+      {"not allowed",
+       false,
+       kFeatures,
+       "",
+       {"TYPE A", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {}},
+      {"not offered",
+       true,
+       "211-Features:\n MDTM\n MLSTX\n211 End",
+       "",
+       {"FEAT", "TYPE A", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {}},
+      {"no FEAT",
+       true,
+       "",
+       "",
+       {"FEAT", "TYPE A", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {}},
+      {"offered in lower case",
+       true,
+       "211-Features:\n mlst type*;\n211 End",
+       "",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "MLSD pub"},
+       {"mlsd.txt", "mlsd.txt"},
+       {}},
+      {"refused with 500",
+       true,
+       kFeatures,
+       "500 Unknown command.",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {"500 Unknown command."}},
+      {"refused with 502",
+       true,
+       kFeatures,
+       "502 Not implemented.",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {"502 Not implemented."}},
+      {"refused with 504",
+       true,
+       kFeatures,
+       "504 Not for that argument.",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {"504 Not for that argument."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeFtpServer fresh;
+    fresh.setListing("pub", kReadme + "\r\n");
+    fresh.setMlsdListing("pub", kMlsd);
+    if (!c.features.empty()) fresh.setReply("FEAT", c.features);
+    if (!c.mlsdRefusal.empty()) fresh.setReply("MLSD", c.mlsdRefusal);
+    FtpLib connection;
+    Lines notices;
+    connection.setMlsdAllowed(c.allowed,
+                              [&notices](const std::string& text) { notices.push_back(text); });
+    ASSERT_TRUE(connection.connect(fresh.host(), fresh.port()));
+    ASSERT_TRUE(connection.login("user", "secret"));
+    Lines names;
+    for (int round = 0; round < 2; ++round) {
+      std::vector<FtpFileInfo> records;
+      ASSERT_TRUE(connection.list("pub", records));
+      for (const FtpFileInfo& record : records) names.push_back(record.name);
+    }
+    Lines sent = fresh.commands();
+    sent.erase(sent.begin(), sent.begin() + 3);
+    if (!sent.empty() && sent.back() == "PASV") sent.pop_back();  // asked ahead of a next one
+    EXPECT_EQ(sent, c.commands);
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(notices, c.notices);
+  }
+}
+
 TEST_F(FtpLibTest, AListingEndingInsideALineIsDoubtedOnceWhenAskedTo) {
   // Closed in order mid-line with "226": only the missing line end tells.
   server.setListing("pub", kReadme + "\r\n" + kEtc.substr(0, 20));
