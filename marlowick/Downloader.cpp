@@ -144,6 +144,7 @@ bool Downloader::runJob(FtpLib& ftp) {
   if (opening.utf8) encoding = kUtf8;
   if (!opening.ok()) record->notStarted(opening.failure);
   if (!opening.ok()) return printAndLog(opening.failure, false);
+  if (ftp.listsByMlsd()) printAndLog(" Folders are listed with MLSD", true);
   if (connections > 1 && !justPrint) {
     // The other connections log in, and start fetching, while this one scans.
     TransferCrew crew(

@@ -404,6 +404,12 @@ TEST(DownloaderTest, KeptTimesLetNewerFetchOnlyWhatChanged) {
       }
     }
     EXPECT_EQ(fileLines, expected);
+    EXPECT_NE(run.log.find(infoLine(step.listing.empty()
+                                        ? " MLSD refused (500 Unknown command.): folders are "
+                                          "listed with LIST"
+                                        : " Folders are listed with MLSD")),
+              std::string::npos)
+        << run.log;
     const std::int64_t times[] = {step.aTime, step.bTime};
     const char* names[] = {"a.txt", "b.txt"};
     for (int i = 0; i < 2; ++i) {
