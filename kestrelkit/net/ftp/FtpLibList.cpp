@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -225,6 +226,9 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
   LineSplitter lines;
   // The name line of a VMS entry that takes two lines, until its second line arrives.
   std::string vmsName;
+  // VMS keeps earlier versions of a file (";1", ";2") beside the latest, and a download by name
+  // gets the latest: one record per name, from its highest version, handed over at the end.
+  std::map<std::string, std::pair<std::uint64_t, FtpFileInfo>> vmsVersions;
   const bool byMlsd = listsByMlsd();
   auto toRecord = [&](std::string_view line) {
     if (byMlsd) {
@@ -239,7 +243,11 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
     }
     vmsName.clear();
     FtpFileInfo info = toFileInfo(line);
-    if (!info.name.empty()) {
+    std::uint64_t version = 0;
+    if (!info.name.empty() && vmsVersionOf(line.data(), line.size(), version)) {
+      auto [at, fresh] = vmsVersions.try_emplace(info.name, version, info);
+      if (!fresh && at->second.first < version) at->second = {version, std::move(info)};
+    } else if (!info.name.empty()) {
       take(std::move(info));
     } else if (joined.empty() && isVmsNameAlone(line.data(), line.size())) {
       vmsName.assign(line);
@@ -272,6 +280,9 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
     }
   }
   if (outcome.ok()) lines.end(toRecord);
+  if (outcome.ok()) {
+    for (auto& [name, latest] : vmsVersions) take(std::move(latest.second));
+  }
   unterminated_.reset();
   // pure-ftpd ends a listing it cut at its match limit with "226-Output truncated to N
   // matches": a success code, but not the whole folder.

@@ -573,4 +573,17 @@ bool isVmsNameAlone(const char* line, std::size_t length) {
          std::find(line, semicolon, ' ') == semicolon;
 }
 
+bool vmsVersionOf(const char* line, std::size_t length, std::uint64_t& version) {
+  const char* semicolon = static_cast<const char*>(std::memchr(line, ';', length));
+  if (semicolon == nullptr || semicolon == line || std::find(line, semicolon, ' ') != semicolon) {
+    return false;
+  }
+  const char* end = line + length;
+  const char* digits = semicolon + 1;
+  const char* after = std::find_if_not(digits, end, isDigit);
+  if (after == digits || after - digits > 19 || (after != end && *after != ' ')) return false;
+  version = parseDigits(digits, static_cast<std::size_t>(after - digits));
+  return true;
+}
+
 }  // namespace kestrelkit::net::ftp

@@ -47,6 +47,10 @@ int parseListLine(ListLineFacts& facts, const char* line, std::size_t length);
 /// rest of the entry.
 bool isVmsNameAlone(const char* line, std::size_t length);
 
+/// The version of a VMS entry line ("NAME.TXT;4 ..." gives 4); false for a line of any other
+/// form.
+bool vmsVersionOf(const char* line, std::size_t length, std::uint64_t& version);
+
 /// Seconds since 1970 (UTC) as the year guess of listing dates without a year reads them.
 using UnixSecondsSource = std::int64_t (*)();
 

@@ -463,6 +463,13 @@ TEST_F(FtpLibTest, ListingsSpreadOverLinesOrCutByTheServer) {
        "226 Done.",
        true,
        {"B.TXT"}},
+      // Versions of a name give one record, handed over once the listing is whole.
+      {"VMS versions",
+       "README.TXT;2" + vmsRest + "\r\nREADME.TXT;4  2  9-SEP-1996 16:09 [S]\r\nREADME.TXT;3" +
+           vmsRest + "\r\n" + kReadme + "\r\nA.TXT;1" + vmsRest + "\r\n",
+       "226 Done.",
+       true,
+       {"README", "A.TXT", "README.TXT"}},
       {"pure-ftpd's match limit",
        kReadme + "\r\n",
        "226-Output truncated to 1 matches\n226 1 matches total",
@@ -484,6 +491,11 @@ TEST_F(FtpLibTest, ListingsSpreadOverLinesOrCutByTheServer) {
     Lines names;
     for (const FtpFileInfo& record : records) names.push_back(record.name);
     EXPECT_EQ(names, c.names);
+    if (!records.empty() && records.back().name == "README.TXT") {
+      EXPECT_EQ(records.back().modifyTime,
+                connection.toFileInfo("README.TXT;4  2  9-SEP-1996 16:09 [S]").modifyTime)
+          << "from the highest version";
+    }
     if (!c.listed) {
       EXPECT_FALSE(connection.lastOutcome().transient()) << "asking again is cut the same way";
       EXPECT_EQ(connection.lastOutcome().replyCode, 226);
