@@ -103,13 +103,14 @@ class FtpLib {
   virtual std::string pwd();
   virtual bool nlstToFile(const std::string& localPath, const std::string& remotePath);
   virtual bool listToFile(const std::string& localPath, const std::string& remotePath);
-  /// Reads the LIST reply of `path` into `out`, in server order; rejected lines are dropped.
+  /// Reads the LIST (or MLSD, see `setMlsdAllowed`) reply of `path` into `out`, in server
+  /// order; rejected lines are dropped.
   /// False (with `out` empty) when the listing failed: not started, cut short (a broken data
   /// connection) or not completed (a final reply other than 2xx).
   virtual bool list(const std::string& path, std::vector<FtpFileInfo>& out);
-  /// Hands the records of the LIST reply of `path` to `take` one by one as they arrive, in
-  /// server order, so that a huge folder is never held twice. False when the listing failed:
-  /// the records handed over so far, if any, are then void and the caller drops them.
+  /// Hands the records of the LIST (or MLSD) reply of `path` to `take` one by one as they arrive,
+  /// in server order, so that a huge folder is never held twice. False when the listing failed: the
+  /// records handed over so far, if any, are then void and the caller drops them.
   virtual bool listEach(const std::string& path, const FtpListSink& take);
   virtual bool rename(const std::string& from, const std::string& to);
   /// The server's last reply line with its line end, or the text of a local failure; empty
