@@ -2,7 +2,7 @@
 # Builds one libFuzzer target with Debian's clang (libFuzzer, ASan, UBSan) and runs it for SECONDS
 # seconds (default 60). Not part of the default build.
 # Usage: fuzz/run.sh NAME [SECONDS]   (NAME: the target fuzz/NAME_fuzz.cpp, e.g. listparser,
-# pattern, arguments, promptline)
+# pattern, arguments, promptline, mlsdparser)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 name=${1:?usage: fuzz/run.sh NAME [SECONDS]}

@@ -14,12 +14,12 @@ namespace {
 // Every name a request reads, the declared aliases too: an unknown name is ignored, so a typo
 // would otherwise change a run without a word. A new argument belongs here as well.
 constexpr std::string_view kKnownNames[] = {
-    "host",      "port",      "username",  "password",    "remote",    "local",
-    "passive",   "recurse",   "include",   "exclude",     "size",      "modified",
-    "lsize",     "gsize",     "lmodified", "gmodified",   "maxfiles",  "maxfolders",
-    "overwrite", "justPrint", "image",     "connections", "timeout",   "retries",
-    "resume",    "secure",    "verify",    "cafile",      "exitcodes", "report",
-    "quiet",     "deadline",  "justprint", "JUSTPRINT", "test",        "1size",     "1modified"};
+    "host",        "port",      "username", "password",   "remote",    "local",     "passive",
+    "recurse",     "include",   "exclude",  "size",       "modified",  "lsize",     "gsize",
+    "lmodified",   "gmodified", "maxfiles", "maxfolders", "overwrite", "justPrint", "image",
+    "connections", "timeout",   "retries",  "resume",     "secure",    "verify",    "cafile",
+    "exitcodes",   "report",    "quiet",    "deadline",   "mlsd",      "keeptime",  "newer",
+    "justprint",   "JUSTPRINT", "test",     "1size",      "1modified"};
 
 bool isKnown(std::string_view name) {
   return std::find(std::begin(kKnownNames), std::end(kKnownNames), name) != std::end(kKnownNames);

@@ -143,6 +143,10 @@ bool Downloader::runJob(FtpLib& ftp) {
   if (secure != kestrelkit::net::ftp::FtpSecurity::none && !verify) {
     printAndLog(" the server's certificate is not checked (--verify=false)", true);
   }
+  // Only this session lists folders: the others need not ask for the server's features.
+  ftp.setMlsdAllowed(mlsd, [](const std::string& refusal) {
+    printAndLog(fmt::format(" MLSD refused ({}): folders are listed with LIST", refusal), true);
+  });
   const SessionOpening opening = openSessionWithRetries(ftp, *this, SessionKind::first);
   if (opening.utf8) encoding = kUtf8;
   if (!opening.ok()) {
@@ -151,6 +155,7 @@ bool Downloader::runJob(FtpLib& ftp) {
     deadlinePassed();
     return printAndLog(opening.failure, false);
   }
+  if (ftp.listsByMlsd()) printAndLog(" Folders are listed with MLSD", true);
   if (connections > 1 && !justPrint) {
     // The other connections log in, and start fetching, while this one scans.
     TransferCrew crew(

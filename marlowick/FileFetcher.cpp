@@ -49,6 +49,17 @@ bool holdsUnchangedStart(const PartFile& part, const FtpFileInfo& record) {
   return writtenAt != ticks::kUnknownTime && writtenAt >= record.modifyTime;
 }
 
+/// True when the file at `path` is as the listing shows it: of the listed size and not older
+/// than the listed time. A LIST time is the start of its minute or day, so a file given that time
+/// by an earlier run is not older. A size or time the listing does not give shows nothing.
+bool unchangedFileAt(const std::string& path, const FtpFileInfo& record) {
+  if (!sameSizeFileAt(path, record.size) || record.modifyTime == ticks::kUnknownTime) {
+    return false;
+  }
+  const std::optional<std::int64_t> written = platform::modifiedTime(path);
+  return written && ticks::fromUnixSecondsOrUnknown(*written) >= record.modifyTime;
+}
+
 /// Feeds a transfer's byte counts to its progress line while it lives.
 class ObservedTransfer {
  public:
@@ -98,7 +109,13 @@ FileOutcome FileFetcher::handle(FtpLib& ftp, const FtpFileInfo& record, std::siz
     return failed(fmt::format(
         "Download {} failed: another remote name of this job has the same local name", shown));
   }
-  if (!settings_.overwrite && sameSizeFileAt(localPath, record.size)) {
+  if (settings_.newer && unchangedFileAt(localPath, record)) {
+    say(fmt::format(" Unchanged, skipped: {}", shown), true);
+    settings_.record->fileDone(record, localPath, FileState::skipped);
+    return FileOutcome::notSaved;
+  }
+  // With `newer` a file of the same size may still have changed: that rule decides alone.
+  if (!settings_.newer && !settings_.overwrite && sameSizeFileAt(localPath, record.size)) {
     say(fmt::format(" Same size, skiped: {}", shown), true);
     settings_.record->fileDone(record, localPath, FileState::skipped);
     return FileOutcome::notSaved;
@@ -209,7 +226,17 @@ FileFetcher::Fetched FileFetcher::fetch(FtpLib& ftp, const FtpFileInfo& record,
     offset = image ? part.size() : 0;
   }
   settings_.record->bytesReceived(record, part.size());
-  return part.commit(failure) ? Fetched::saved : Fetched::failed;
+  if (!part.commit(failure)) return Fetched::failed;
+  // An unknown time leaves the file's own.
+  if (settings_.keeptime && record.modifyTime != ticks::kUnknownTime) {
+    failure = platform::setModifiedTime(
+        localPath, (record.modifyTime - ticks::kUnixEpoch) / ticks::kPerSecond);
+    if (!failure.empty()) {
+      failure = "its listed time could not be set: " + failure;
+      return Fetched::failed;
+    }
+  }
+  return Fetched::saved;
 }
 
 bool FileFetcher::pastTheEnd(const FtpFileInfo& record, std::uint64_t received) const {

@@ -77,6 +77,13 @@ struct JobSettings {
   std::string report;
   /// The console shows only Error lines while the request runs; the log is unchanged.
   bool quiet = false;
+  /// List folders with MLSD where the server offers it (LIST otherwise).
+  bool mlsd = true;
+  /// Give each saved file the modification time its listing shows.
+  bool keeptime = false;
+  /// Fetch a file only when it is missing here, of another size, or listed as later than the
+  /// local file; implies `keeptime`.
+  bool newer = false;
   /// The outcomes of the job, shared by every copy of these settings (one per connection).
   std::shared_ptr<JobRecord> record = std::make_shared<JobRecord>();
 

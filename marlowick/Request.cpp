@@ -309,6 +309,13 @@ bool Downloading::applyArguments(Downloader& job, const util::Arguments& argumen
   }
   for (const std::string& value : arguments.values("report")) job.report = value;
   if (!applyBoolean(arguments, "quiet", job.quiet, "Invalid quiet value: ", "Valid")) return false;
+  if (!applyBoolean(arguments, "mlsd", job.mlsd, "Invalid mlsd value: ", "Valid") ||
+      !applyBoolean(arguments, "keeptime", job.keeptime, "Invalid keeptime value: ", "Valid") ||
+      !applyBoolean(arguments, "newer", job.newer, "Invalid newer value: ", "Valid")) {
+    return false;
+  }
+  // Only a file that carries its listed time can be told unchanged by the next run.
+  if (job.newer) job.keeptime = true;
   // TLS from the first byte has a port of its own.
   if (job.secure == FtpSecurity::implicitTls && arguments.values("port").empty()) {
     job.port = kImplicitTlsPort;

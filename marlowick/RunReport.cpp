@@ -146,6 +146,9 @@ Json changedSettings(const JobSettings& job) {
   differs("retries", job.retries, fresh.retries);
   differs("deadline", job.deadline, fresh.deadline);
   differs("resume", job.resume, fresh.resume);
+  differs("mlsd", job.mlsd, fresh.mlsd);
+  differs("keeptime", job.keeptime, fresh.keeptime);
+  differs("newer", job.newer, fresh.newer);
   if (job.secure != fresh.secure) settings["secure"] = securityName(job.secure);
   differs("verify", job.verify, fresh.verify);
   if (!job.cafile.empty()) putName(settings, "cafile", job.cafile);

@@ -78,6 +78,9 @@ std::string settingsTable(const Downloader& job) {
                                                            : std::string());
   row("deadline", job.deadline > 0 ? std::to_string(job.deadline) : std::string());
   row("resume", job.resume ? flag(true) : std::string());
+  row("mlsd", job.mlsd ? std::string() : flag(false));
+  row("keeptime", job.keeptime ? flag(true) : std::string());
+  row("newer", job.newer ? flag(true) : std::string());
   row("secure", security(job.secure));
   row("verify", job.verify ? std::string() : flag(false));
   row("cafile", job.cafile);

@@ -25,6 +25,10 @@ std::optional<std::uint64_t> fileSize(const std::string& path);
 /// cannot be read.
 std::optional<std::int64_t> modifiedTime(const std::string& path);
 
+/// Sets when the file at `path` was last written to `unixSeconds` (UTC, whole seconds). Returns
+/// the empty text on success, else the system's reason.
+std::string setModifiedTime(const std::string& path, std::int64_t unixSeconds);
+
 /// Why the entry at `path` itself (a link is never followed) is not a plain file, in the
 /// system's words: a symbolic link (on Windows any reparse point), a folder, a FIFO or device,
 /// or a file with a further name elsewhere (a hard link), any of which would carry what is

@@ -55,6 +55,13 @@ std::optional<std::int64_t> modifiedTime(const std::string& path) {
   return static_cast<std::int64_t>(info.st_mtime);
 }
 
+std::string setModifiedTime(const std::string& path, std::int64_t unixSeconds) {
+  // The last access time stays as it is.
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(unixSeconds), 0}};
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return lastErrorText();
+  return {};
+}
+
 namespace {
 
 // The reasons opening it for writing would give: a link refused by O_NOFOLLOW, a folder, a FIFO

@@ -95,6 +95,22 @@ std::optional<std::int64_t> modifiedTime(const std::string& path) {
   return (ticks - kTicksTo1970) / 10000000;
 }
 
+std::string setModifiedTime(const std::string& path, std::int64_t unixSeconds) {
+  OwnedHandle file(::CreateFileW(win32::systemPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return lastSystemMessage();
+  }
+  // 100-nanosecond ticks since 1601; the creation and access times stay as they are.
+  constexpr std::int64_t kTicksTo1970 = 116444736000000000;
+  const auto ticks = static_cast<std::uint64_t>(unixSeconds * 10000000 + kTicksTo1970);
+  FILETIME written{static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};
+  if (!::SetFileTime(file.get(), nullptr, nullptr, &written)) return lastSystemMessage();
+  return {};
+}
+
 std::string plainFileProblem(const std::string& path) {
   const std::wstring wide = win32::systemPath(path);
   // The entry's own attributes: a reparse point is not followed.

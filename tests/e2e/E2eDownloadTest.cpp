@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "platform/Files.h"
 #include "tests/e2e/E2eTestSupport.h"
 
 namespace e2e {
@@ -38,21 +39,40 @@ FileSet without(FileSet names, const std::function<bool(const std::string&)>& dr
 
 using ServerDownload = ServerTest;
 
+// pyftpdlib's MLSD follows links (for its "unique" fact): they show as what they point to.
+bool followsLinks(ServerKind kind) { return kind == ServerKind::pyftpdlib; }
+
+FileSet withFollowedLinks(FileSet names, ServerKind kind) {
+  if (!followsLinks(kind)) return names;
+  names.insert({"link-to-file", "names/link-in-names"});
+  for (const auto& name : filesBelow(ServedTree::get().file("deep"))) {
+    names.insert("link-to-folder/" + name);
+  }
+  return names;
+}
+
 TEST_P(ServerDownload, WholeTreeArrivesByteForByteThenSameSizeFilesAreSkipped) {
   auto first = run({"--exclude=*huge.bin"});
   EXPECT_EQ(first.process.exitCode, 0);
-  const FileSet expected = tree().select(
+  FileSet expected = tree().select(
       [](const TreeFile& f) { return !isLarge(f.path) && !inOddlyNamedFolder(f.path); });
   ASSERT_GT(expected.size(), 1000u);
+  const bool linksFollowed = followsLinks(GetParam());
+  expected = withFollowedLinks(expected, GetParam());
   const FileSet arrived = filesBelow(local());
   EXPECT_EQ(without(arrived, inOddlyNamedFolder), expected) << describe(arrived);
-  EXPECT_EQ(differingFiles(local(), arrived), "");
+  EXPECT_EQ(
+      differingFiles(
+          local(),
+          without(arrived, [](const std::string& path) { return startsWith(path, "link-"); })),
+      "");
   EXPECT_TRUE(first.printed(savedLine(arrived.size()))) << first.process.out.substr(0, 2000);
   EXPECT_EQ(first.log.find(" Error "), std::string::npos) << first.log.substr(0, 2000);
-  // Folders are made for files only; links are neither followed nor fetched.
+  // Folders are made for files only; links are neither followed nor fetched, where the listing
+  // tells them.
   EXPECT_FALSE(fs::exists(local() + "/empty folder"));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(local() + "/link-to-file")));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(local() + "/link-to-folder")));
+  EXPECT_EQ(fs::exists(fs::symlink_status(local() + "/link-to-file")), linksFollowed);
+  EXPECT_EQ(fs::exists(fs::symlink_status(local() + "/link-to-folder")), linksFollowed);
 
   // One copy shorter than the server's, one of the same size but other bytes.
   const std::string shorter = "bulk/g02/f001.bin";
@@ -72,6 +92,53 @@ TEST_P(ServerDownload, WholeTreeArrivesByteForByteThenSameSizeFilesAreSkipped) {
   }
   EXPECT_EQ(differingFiles(local(), {shorter}), "");
   EXPECT_EQ(testing_support::readFile(local() + "/" + sameSize), changed);
+}
+
+// MLSD where the server offers it; the kept times let a run with --newer fetch only what
+// changed. The served tree is shared, so a change is made on the local side: a copy with other
+// bytes of the same size, dated before the listed time, is what a file changed later on the
+// server looks like.
+TEST_P(ServerDownload, KeptTimesLetNewerFetchOnlyWhatChanged) {
+  const bool byMlsd = GetParam() != ServerKind::vsftpd;
+  auto first = run({"--remote=/aged", "--keeptime=true"});
+  EXPECT_EQ(first.process.exitCode, 0);
+  EXPECT_EQ(first.log.find(" Folders are listed with MLSD\n") != std::string::npos, byMlsd)
+      << first.log.substr(0, 2000);
+  const FileSet arrived = filesBelow(local());
+  ASSERT_EQ(arrived.size(), 6u) << describe(arrived);
+  auto sameAsServed = [this](const std::string& name) {
+    return testing_support::readFile(local() + "/" + name) ==
+           testing_support::readFile(tree().file("aged/" + name));
+  };
+  for (const auto& name : arrived) {
+    EXPECT_TRUE(sameAsServed(name)) << name;
+    const std::time_t listed = tree().at("aged/" + name).modified;
+    const auto kept = platform::modifiedTime(local() + "/" + name);
+    ASSERT_TRUE(kept) << name;
+    // To the second by MLSD; by LIST the start of the listed minute, or day for older files.
+    if (byMlsd) {
+      EXPECT_EQ(*kept, listed) << name;
+    } else {
+      EXPECT_TRUE(*kept <= listed && listed - *kept < 86400) << name << " " << *kept;
+    }
+  }
+
+  auto second = run({"--remote=/aged", "--newer=true"});
+  EXPECT_TRUE(second.printed(savedLine(0))) << second.process.out.substr(0, 2000);
+  for (const auto& name : arrived) {
+    EXPECT_TRUE(second.printed(" Unchanged, skipped: " + name)) << name;
+  }
+
+  const std::string changed = "recent-1.txt";
+  const std::string path = local() + "/" + changed;
+  std::string bytes = testing_support::readFile(path);
+  std::reverse(bytes.begin(), bytes.end());
+  testing_support::writeFile(path, bytes);
+  ASSERT_EQ(platform::setModifiedTime(path, tree().at("aged/" + changed).modified - 2 * 86400), "");
+  auto third = run({"--remote=/aged", "--newer=true"});
+  EXPECT_TRUE(third.printed(savedLine(1))) << third.process.out.substr(0, 2000);
+  EXPECT_NE(third.process.out.find(" Downloading " + changed + " "), std::string::npos);
+  EXPECT_TRUE(sameAsServed(changed));
 }
 
 struct PatternCase {
@@ -214,9 +281,13 @@ TEST_P(ServerDownload, ListModeCreatesNothingAndReadsSizesOver2GiB) {
   EXPECT_EQ(all.process.exitCode, 0);
   const auto found = all.found();
   EXPECT_EQ(without(FileSet(found.begin(), found.end()), inOddlyNamedFolder),
-            tree().select([](const TreeFile& f) { return !inOddlyNamedFolder(f.path); }));
+            withFollowedLinks(
+                tree().select([](const TreeFile& f) { return !inOddlyNamedFolder(f.path); }),
+                GetParam()));
   EXPECT_TRUE(all.printed(savedLine(0)));
-  EXPECT_TRUE(all.printed(" found big/huge.bin, last modified: 2020-05-17T00:00:00"))
+  // An old file's LIST time has the day only; MLSD gives it to the second.
+  const char* time = GetParam() == ServerKind::vsftpd ? "00:00:00" : "12:00:00";
+  EXPECT_TRUE(all.printed(std::string(" found big/huge.bin, last modified: 2020-05-17T") + time))
       << all.process.out.substr(0, 3000);
 
   // The huge file is 2,097,164 KiB exactly: each bound selects it up to that value.

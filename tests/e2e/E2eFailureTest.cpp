@@ -36,7 +36,11 @@ TEST_P(ServerStop, KilledServerLeavesNoBrokenFile) {
     options.env["LC_ALL"] = "C.UTF-8";
     options.unsetEnv = {"XDG_DATA_HOME"};
     std::vector<std::string> argv{testing_support::marlowickBinary()};
-    for (auto& arg : jobArguments(*server_, into.path(), {"--remote=/medium"})) argv.push_back(arg);
+    // By LIST, which these servers sort by name (MLSD gives the folder's own order): m2.bin is
+    // the second file.
+    for (auto& arg : jobArguments(*server_, into.path(), {"--remote=/medium", "--mlsd=false"})) {
+      argv.push_back(arg);
+    }
     BackgroundProcess program(argv, options);
     program.readUntil(" Downloading m2.bin 2/4 ...\n", std::chrono::seconds(60));
     server_->kill();

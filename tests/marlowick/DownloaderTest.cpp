@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "marlowick/Downloader.h"
@@ -31,7 +34,7 @@ using Commands = std::vector<std::string>;
 const std::string kConnecting = " Connecting 127.0.0.1 ...\n";
 const std::string kConnected = " Connected to 127.0.0.1";
 const std::string kUtf8 = " the encoding of ftp server is UTF8";
-const Commands kLogin = {"USER user", "PASS secret", "SYST", "OPTS UTF8 ON"};
+const Commands kLogin = {"USER user", "PASS secret", "SYST", "FEAT", "OPTS UTF8 ON"};
 
 Commands concat(Commands first, const Commands& second) {
   first.insert(first.end(), second.begin(), second.end());
@@ -294,6 +297,127 @@ TEST(DownloaderTest, ListModeReportsSameSizeFilesAsSkipped) {
   EXPECT_NE(run.console.find("\n Same size, skiped: a.txt\n"
                              " found b.txt, last modified: 2024-01-01T00:00:00\n"),
             std::string::npos);
+}
+
+std::string mlsdLine(const std::string& name, std::size_t size, const std::string& modify) {
+  return "type=file;size=" + std::to_string(size) + ";modify=" + modify + "; " + name + "\r\n";
+}
+
+// Run after run against one server: what each fetches, skips and leaves as the files' times.
+TEST(DownloaderTest, KeptTimesLetNewerFetchOnlyWhatChanged) {
+  FakeFtpServer server;
+  server.setReply("FEAT", "211-Features:\n MLST type*;size*;modify*;\n211 End");
+  server.setFile("a.txt", "aaaaa");
+  server.setFile("b.txt", "bbb");
+  TempDir dir;
+  constexpr std::int64_t kMarch2 = 1709392425;  // 2024-03-02 15:13:45 UTC
+  struct Step {
+    const char* what;
+    std::string listing;  // by MLSD; empty: MLSD refused, by LIST
+    bool keeptime, newer, justPrint;
+    std::vector<std::string> lines;  // Info lines about the files, in order
+    std::int64_t aTime, bTime;       // the local files' times afterwards; 0: the clock's
+  };
+  const std::string later =
+      mlsdLine("a.txt", 5, "20240302151346") + mlsdLine("b.txt", 3, "20240302151345");
+  const Step steps[] = {
+      {"kept to the second",
+       mlsdLine("a.txt", 5, "20240302151345.250") + mlsdLine("b.txt", 3, "20240302151345"),
+       true,
+       false,
+       false,
+       {" Downloading a.txt 1/2 ...", " Downloading b.txt 2/2 ..."},
+       kMarch2,
+       kMarch2},
+      {"nothing changed",
+       mlsdLine("a.txt", 5, "20240302151345") + mlsdLine("b.txt", 3, "20240302151345"),
+       false,
+       true,
+       false,
+       {" Unchanged, skipped: a.txt", " Unchanged, skipped: b.txt"},
+       kMarch2,
+       kMarch2},
+      {"list mode shows the same",
+       later,
+       false,
+       true,
+       true,
+       {" found a.txt, last modified: 2024-03-02T15:13:46", " Unchanged, skipped: b.txt"},
+       kMarch2,
+       kMarch2},
+      {"changed in place, same size",
+       later,
+       false,
+       true,
+       false,
+       {" Downloading a.txt 1/2 ...", " Unchanged, skipped: b.txt"},
+       kMarch2 + 1,
+       kMarch2},
+      // LIST gives the day only: the file gets its start, and is not newer the next time.
+      {"by LIST",
+       "",
+       true,
+       false,
+       false,
+       {" Downloading a.txt 1/2 ...", " Downloading b.txt 2/2 ..."},
+       1704067200,
+       1704067200},
+      {"by LIST again",
+       "",
+       false,
+       true,
+       false,
+       {" Unchanged, skipped: a.txt", " Unchanged, skipped: b.txt"},
+       1704067200,
+       1704067200},
+      {"without keeptime",
+       "",
+       false,
+       false,
+       false,
+       {" Downloading a.txt 1/2 ...", " Downloading b.txt 2/2 ..."},
+       0,
+       0},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.listing.empty()) {
+      server.setReply("MLSD", "500 Unknown command.");
+      server.setListing("", fileLine("a.txt", 5) + fileLine("b.txt", 3));
+    } else {
+      server.setMlsdListing("", step.listing);
+    }
+    Downloader job = jobFor(server.port(), dir.path());
+    job.keeptime = step.keeptime || step.newer;
+    job.newer = step.newer;
+    job.justPrint = step.justPrint;
+    const std::int64_t before = std::time(nullptr);
+    auto run = runJob(job);
+    EXPECT_TRUE(run.result);
+    std::string expected;
+    for (const std::string& line : step.lines) expected += infoLine(line);
+    std::string fileLines;
+    std::istringstream log(run.log);
+    for (std::string line; std::getline(log, line);) {
+      if (line.find(" a.txt") != std::string::npos || line.find(" b.txt") != std::string::npos) {
+        fileLines += line + "\n";
+      }
+    }
+    EXPECT_EQ(fileLines, expected);
+    EXPECT_NE(run.log.find(infoLine(step.listing.empty()
+                                        ? " MLSD refused (500 Unknown command.): folders are "
+                                          "listed with LIST"
+                                        : " Folders are listed with MLSD")),
+              std::string::npos)
+        << run.log;
+    const std::int64_t times[] = {step.aTime, step.bTime};
+    const char* names[] = {"a.txt", "b.txt"};
+    for (int i = 0; i < 2; ++i) {
+      const auto written = platform::modifiedTime(dir.file(names[i]));
+      ASSERT_TRUE(written) << names[i];
+      EXPECT_EQ(*written, times[i] != 0 ? times[i] : std::max(*written, before)) << names[i];
+    }
+  }
 }
 
 /// A job whose per-file steps can be driven with records made by hand.

@@ -37,6 +37,9 @@ TEST(ApplyArguments, DefaultsAndPlainValues) {
   EXPECT_EQ(r.job.transferMode, 'I');
   EXPECT_EQ(r.job.lsize, kUnknownSize);
   EXPECT_EQ(r.job.maxfiles, kOff);
+  EXPECT_TRUE(r.job.mlsd);
+  EXPECT_FALSE(r.job.keeptime);
+  EXPECT_FALSE(r.job.newer);
   EXPECT_EQ(r.console, "");
 }
 
@@ -58,7 +61,8 @@ TEST(ApplyArguments, AcceptedValuesTable) {
       {{"--recurse=True"}, [](auto& j) { EXPECT_TRUE(j.recurse); }},
       {{"--size=<100"}, [](auto& j) { EXPECT_EQ(j.lsize, 102400u); }},
       {{"--size=>0"}, [](auto& j) { EXPECT_EQ(j.gsize, 0u); }},
-      {{"--size=<1", "--size=>2"}, [](auto& j) {
+      {{"--size=<1", "--size=>2"},
+       [](auto& j) {
          EXPECT_EQ(j.lsize, 1024u);
          EXPECT_EQ(j.gsize, 2048u);
        }},
@@ -86,15 +90,28 @@ TEST(ApplyArguments, AcceptedValuesTable) {
       {{"--Timeout=5"}, [](auto& j) { EXPECT_EQ(j.timeout, 60); }},
       {{"--Host=x"}, [](auto& j) { EXPECT_EQ(j.host, ""); }},
       {{"--host=a", "--host=b"}, [](auto& j) { EXPECT_EQ(j.host, "b"); }},
-      {{"--maxfiles=3", "--maxfolders=-1"}, [](auto& j) {
+      {{"--maxfiles=3", "--maxfolders=-1"},
+       [](auto& j) {
          EXPECT_EQ(j.maxfiles, 3);
          EXPECT_EQ(j.maxfolders, -1);
        }},
       {{"--image=false"}, [](auto& j) { EXPECT_EQ(j.transferMode, 'A'); }},
       {{"--image=false", "--image=TRUE"}, [](auto& j) { EXPECT_EQ(j.transferMode, 'I'); }},
-      {{"--exitcodes=TRUE", "--report=/r.jsonl"}, [](auto& j) {
+      {{"--exitcodes=TRUE", "--report=/r.jsonl"},
+       [](auto& j) {
          EXPECT_TRUE(j.exitCodes);
          EXPECT_EQ(j.report, "/r.jsonl");
+       }},
+      {{"--mlsd=false", "--keeptime=true"},
+       [](auto& j) {
+         EXPECT_FALSE(j.mlsd);
+         EXPECT_TRUE(j.keeptime);
+         EXPECT_FALSE(j.newer);
+       }},
+      {{"--newer=true", "--keeptime=false"},
+       [](auto& j) {
+         EXPECT_TRUE(j.newer);
+         EXPECT_TRUE(j.keeptime);  // implied
        }},
   };
   for (const Case& c : cases) {
@@ -142,6 +159,9 @@ TEST(ApplyArguments, InvalidValuesStopAtTheFirstWithItsMessage) {
       {{"--maxfolders=1.5"}, "Invalid maxfolders value: 1.5\n"},
       {{"--image=binary"}, "Invalid image value: binary\n"},
       {{"--exitcodes=1"}, "Invalid exitcodes value: 1\nValid value is true or false\n"},
+      {{"--mlsd=no"}, "Invalid mlsd value: no\nValid value is true or false\n"},
+      {{"--keeptime=1"}, "Invalid keeptime value: 1\nValid value is true or false\n"},
+      {{"--newer=yes"}, "Invalid newer value: yes\nValid value is true or false\n"},
       // Rows are handled in their order: size comes before overwrite.
       {{"--overwrite=x", "--size=y"}, "Invalid size value: y\n"},
   };

@@ -145,8 +145,9 @@ TEST(ExitCodes, EachOutcomeHasItsStatusAndTheWorstRequestWins) {
        plain({"--exitcodes=true", "--modified=>60", "--modified=<30"}), "", 0,
        "The age bounds exclude every file of known time (--gmodified=60 is above --lmodified=30)"},
       {"the job's line in the log", [](Scene& s) { s.serveTwo(false); },
-       plain({"--exitcodes=true", "--exclude=*.tmp"}), "", 0,
-       "settings --exclude=*.tmp --timeout=5 --retries=0 --exitcodes=true"},
+       plain({"--exitcodes=true", "--exclude=*.tmp", "--newer=true", "--mlsd=false"}), "", 0,
+       "settings --exclude=*.tmp --timeout=5 --retries=0 --mlsd=false --keeptime=true "
+       "--newer=true --exitcodes=true"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

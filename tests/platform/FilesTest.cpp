@@ -36,6 +36,17 @@ TEST(Files, SizeOfFilesAndOfNothing) {
   EXPECT_FALSE(platform::fileSize(dir.file("missing")).has_value());
 }
 
+TEST(Files, ModifiedTimeIsSetToTheSecondAndReadBack) {
+  TempDir dir;
+  writeFile(dir.file("f"), "abc");
+  for (std::int64_t seconds :
+       {std::int64_t{1709392425}, std::int64_t{0}, std::int64_t{4102444800}}) {
+    EXPECT_EQ(platform::setModifiedTime(dir.file("f"), seconds), "");
+    EXPECT_EQ(platform::modifiedTime(dir.file("f")), seconds);
+  }
+  EXPECT_EQ(platform::setModifiedTime(dir.file("missing"), 0), "No such file or directory");
+}
+
 TEST(Files, FolderChainIsMadeAndReportsWhatBlocksIt) {
   TempDir dir;
   std::string error;

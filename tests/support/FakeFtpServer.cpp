@@ -188,6 +188,13 @@ void FakeFtpServer::setListing(const std::string& path, FakeTransfer transfer) {
   listings_[path] = std::move(transfer);
 }
 
+void FakeFtpServer::setMlsdListing(const std::string& path, std::string data) {
+  FakeTransfer transfer;
+  transfer.data = std::move(data);
+  std::lock_guard<std::mutex> lock(mutex_);
+  mlsdListings_[path] = std::move(transfer);
+}
+
 void FakeFtpServer::setFile(const std::string& path, std::string data) {
   FakeTransfer transfer;
   transfer.data = std::move(data);
@@ -360,7 +367,8 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
     // Nothing, ever: the client's time limit has to end the wait.
   } else if (auto reply = scriptedReply(line, verb)) {
     open = sendReply(control, *reply);
-  } else if (verb == "LIST" || verb == "NLST" || verb == "RETR") {
+  } else if (verb == "LIST" || verb == "NLST" || verb == "RETR" ||
+             (verb == "MLSD" && offersMlsd())) {
     open = transfer(session, verb, argument, verb == "RETR" ? restartAt : 0);
   } else if (verb == "REST") {
     std::uint64_t offset = 0;
@@ -449,6 +457,11 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   return open && !shouldCloseAfter(line, verb);
 }
 
+bool FakeFtpServer::offersMlsd() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !mlsdListings_.empty();
+}
+
 platform::Socket FakeFtpServer::openDataConnection(Session& session) {
   platform::Socket data;
   if (session.activeAddress) {
@@ -474,8 +487,9 @@ bool FakeFtpServer::transfer(Session& session, const std::string& verb, const st
     script = fileScript(path, true);
   } else {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto found = listings_.find(path);
-    if (found != listings_.end()) script = found->second;
+    const auto& scripts = verb == "MLSD" ? mlsdListings_ : listings_;
+    auto found = scripts.find(path);
+    if (found != scripts.end()) script = found->second;
   }
   platform::Socket& control = session.control;
   if (!script) return sendReply(control, "550 No such file or directory.");

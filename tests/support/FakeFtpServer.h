@@ -124,6 +124,9 @@ class FakeFtpServer {
   /// "LIST"). Like some real servers, it answers 500 to any command line with a trailing blank.
   void setListing(const std::string& path, std::string data);
   void setListing(const std::string& path, FakeTransfer transfer);
+  /// What MLSD of `path` sends. Until the first of these, MLSD is answered "502" like any
+  /// command the server does not know.
+  void setMlsdListing(const std::string& path, std::string data);
   /// What RETR of `path` sends, every time; a restart point (REST) starts the data later, while
   /// dropAfter and pauseAt stay offsets into the whole of `data`.
   void setFile(const std::string& path, std::string data);
@@ -147,6 +150,7 @@ class FakeFtpServer {
   std::optional<FakeTransfer> fileScript(const std::string& path, bool take);
   bool store(Session& session, const std::string& path);
   platform::Socket openDataConnection(Session& session);
+  bool offersMlsd() const;
   bool stopping() const;
   std::optional<std::string> scriptedReply(const std::string& line, const std::string& verb) const;
   bool shouldCloseAfter(const std::string& line, const std::string& verb) const;
@@ -177,6 +181,7 @@ class FakeFtpServer {
   std::vector<std::string> closeAfter_;
   std::vector<std::string> silent_;
   std::map<std::string, FakeTransfer> listings_;
+  std::map<std::string, FakeTransfer> mlsdListings_;
   /// The tries of each file, and how many RETRs of it used them since they were set.
   std::map<std::string, std::vector<FakeTransfer>> files_;
   std::map<std::string, std::size_t> retrievals_;

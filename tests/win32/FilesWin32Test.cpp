@@ -31,6 +31,10 @@ TEST(FilesWin32, KindsAndSizes) {
   EXPECT_EQ(platform::pathKind("C:"), platform::PathKind::folder);
   EXPECT_EQ(platform::fileSize(dir.file("file.bin")), 70000u);
   EXPECT_EQ(platform::fileSize(dir.file("missing")), std::nullopt);
+  // A listed time put on a file reads back to the second.
+  EXPECT_EQ(platform::setModifiedTime(dir.file("file.bin"), 1709392425), "");
+  EXPECT_EQ(platform::modifiedTime(dir.file("file.bin")), 1709392425);
+  EXPECT_FALSE(platform::setModifiedTime(dir.file("missing"), 0).empty());
 }
 
 TEST(FilesWin32, NonAsciiNamesReachTheFileSystemAsTheSameName) {

@@ -166,6 +166,7 @@ bool FtpLib::login(const std::string& user, const std::string& password) {
   if (!finish(outcome)) return false;
   systemType_.clear();
   getSystemType(systemType_);
+  if (mlsdAllowed_) askFeatures();
   return finish(Outcome::success());
 }
 

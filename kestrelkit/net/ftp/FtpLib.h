@@ -108,13 +108,14 @@ class FtpLib {
   virtual std::string pwd();
   virtual bool nlstToFile(const std::string& localPath, const std::string& remotePath);
   virtual bool listToFile(const std::string& localPath, const std::string& remotePath);
-  /// Reads the LIST reply of `path` into `out`, in server order; rejected lines are dropped.
+  /// Reads the LIST (or MLSD, see `setMlsdAllowed`) reply of `path` into `out`, in server
+  /// order; rejected lines are dropped.
   /// False (with `out` empty) when the listing failed: not started, cut short (a broken data
   /// connection) or not completed (a final reply other than 2xx).
   virtual bool list(const std::string& path, std::vector<FtpFileInfo>& out);
-  /// Hands the records of the LIST reply of `path` to `take` one by one as they arrive, in
-  /// server order, so that a huge folder is never held twice. False when the listing failed:
-  /// the records handed over so far, if any, are then void and the caller drops them.
+  /// Hands the records of the LIST (or MLSD) reply of `path` to `take` one by one as they arrive,
+  /// in server order, so that a huge folder is never held twice. False when the listing failed: the
+  /// records handed over so far, if any, are then void and the caller drops them.
   virtual bool listEach(const std::string& path, const FtpListSink& take);
   virtual bool rename(const std::string& from, const std::string& to);
   /// The server's last reply line with its line end, or the text of a local failure; empty
@@ -133,6 +134,19 @@ class FtpLib {
 
   /// One listing line to one record (default record when the line is rejected).
   FtpFileInfo toFileInfo(std::string_view line);
+  /// One MLSD line to one record (default record when the grammar rejects the line). An entry
+  /// without a "type" fact, or of a type other than file and dir, is of unknown type.
+  static FtpFileInfo toMlsdFileInfo(std::string_view line);
+
+  /// Told once when the server refused MLSD and listings go by LIST from then on; gets the
+  /// server's refusal.
+  using ListingNotice = std::function<void(const std::string& refusal)>;
+  /// With `allowed`, every later login asks the server's features ("FEAT"), and folders are
+  /// listed with MLSD where the server offers MLST. Once the server refuses an MLSD (500, 502,
+  /// 504) they are listed with LIST for the rest of the object's life, and `notice` is told.
+  void setMlsdAllowed(bool allowed, ListingNotice notice = nullptr);
+  /// True when the next listing goes by MLSD.
+  bool listsByMlsd();
 
   /// First word of the SYST reply, stored after each successful login; empty when unknown.
   const std::string& systemType() const { return systemType_; }
@@ -222,8 +236,10 @@ class FtpLib {
   /// `offset`); `started` tells whether the server began the transfer.
   platform::Outcome receiveInto(platform::OutputFile& file, const std::string& command, char mode,
                                 std::uint64_t* offset, bool& started);
-  /// One LIST of `path` as given.
+  /// One LIST (or MLSD) of `path` as given.
   bool listPath(const std::string& path, const FtpListSink& take);
+  /// "FEAT": whether the server offers MLST.
+  void askFeatures();
   char* transferBuffer();
 
   /// Asks for TLS on a fresh connection ("AUTH TLS") and makes its stream secure.
@@ -262,6 +278,10 @@ class FtpLib {
   };
   std::optional<ListingEnd> unterminated_;
   std::size_t overlongLines_ = 0;
+  bool mlsdAllowed_ = false;
+  bool mlstOffered_ = false;
+  bool mlsdRefused_ = false;
+  ListingNotice listingNotice_;
   /// The data buffer of transfers, made at the first and kept for the next ones.
   std::unique_ptr<char[]> transferBuffer_;
 };

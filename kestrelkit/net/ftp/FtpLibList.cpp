@@ -1,12 +1,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/FtpLibChecks.h"
 #include "kestrelkit/net/ftp/ListParser.h"
+#include "kestrelkit/net/ftp/MlsdParser.h"
 
 namespace kestrelkit::net::ftp {
 namespace {
@@ -86,6 +89,40 @@ FtpFileType typeOf(const ListLineFacts& facts) {
   return FtpFileType::unknown;
 }
 
+// A FEAT reply, its lines joined by blanks, names MLST as a word of its own.
+bool namesMlst(const std::string& features) {
+  std::size_t start = 0;
+  while (start < features.size()) {
+    std::size_t end = features.find(' ', start);
+    if (end == std::string::npos) end = features.size();
+    const std::string_view word(features.data() + start, end - start);
+    if (word.size() == 4 && (word[0] | 0x20) == 'm' && (word[1] | 0x20) == 'l' &&
+        (word[2] | 0x20) == 's' && (word[3] | 0x20) == 't') {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+// The replies that say a server does not know a command (or that argument of it).
+bool unknownCommand(const platform::Outcome& outcome) {
+  return outcome.kind == platform::OutcomeKind::refused &&
+         (outcome.replyCode == 500 || outcome.replyCode == 502 || outcome.replyCode == 504);
+}
+
+bool saysTruncated(const std::string& reply) {
+  static constexpr std::string_view kWord = "truncated";
+  auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
+  return std::search(reply.begin(), reply.end(), kWord.begin(), kWord.end(), sameLetter) !=
+         reply.end();
+}
+
+std::string withoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 FtpFileInfo FtpLib::toFileInfo(std::string_view line) {
@@ -106,6 +143,50 @@ FtpFileInfo FtpLib::toFileInfo(std::string_view line) {
   if (info.name == ".") info.type = FtpFileType::currentFolder;
   if (info.name == "..") info.type = FtpFileType::parentFolder;
   return info;
+}
+
+FtpFileInfo FtpLib::toMlsdFileInfo(std::string_view line) {
+  FtpFileInfo info;
+  MlsdLineFacts facts;
+  if (!parseMlsdLine(facts, line.data(), line.size())) return info;
+  info.name.assign(facts.name, facts.nameLength);
+  switch (facts.type) {
+    case kMlsdFile:
+      info.type = FtpFileType::file;
+      break;
+    case kMlsdFolder:
+      info.type = FtpFileType::folder;
+      break;
+    case kMlsdCurrentFolder:
+      info.type = FtpFileType::currentFolder;
+      break;
+    case kMlsdParentFolder:
+      info.type = FtpFileType::parentFolder;
+      break;
+    default:
+      break;
+  }
+  if (facts.hasSize) info.size = facts.size;
+  if (facts.hasTime) info.modifyTime = ticks::fromUnixSecondsOrUnknown(facts.time);
+  return info;
+}
+
+void FtpLib::setMlsdAllowed(bool allowed, ListingNotice notice) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  mlsdAllowed_ = allowed;
+  listingNotice_ = std::move(notice);
+}
+
+bool FtpLib::listsByMlsd() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return mlsdAllowed_ && mlstOffered_ && !mlsdRefused_;
+}
+
+void FtpLib::askFeatures() {
+  mlstOffered_ = false;
+  FtpReply reply;
+  // A server without FEAT offers nothing beyond RFC 959: LIST it is.
+  if (exchange("FEAT", '2', reply).ok()) mlstOffered_ = namesMlst(reply.text);
 }
 
 bool FtpLib::list(const std::string& path, std::vector<FtpFileInfo>& out) {
@@ -143,9 +224,34 @@ bool FtpLib::listEach(const std::string& path, const FtpListSink& take) {
 
 bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
   LineSplitter lines;
+  // The name line of a VMS entry that takes two lines, until its second line arrives.
+  std::string vmsName;
+  // VMS keeps earlier versions of a file (";1", ";2") beside the latest, and a download by name
+  // gets the latest: one record per name, from its highest version, handed over at the end.
+  std::map<std::string, std::pair<std::uint64_t, FtpFileInfo>> vmsVersions;
+  const bool byMlsd = listsByMlsd();
   auto toRecord = [&](std::string_view line) {
+    if (byMlsd) {
+      FtpFileInfo info = toMlsdFileInfo(line);
+      if (!info.name.empty()) take(std::move(info));
+      return;
+    }
+    std::string joined;
+    if (!vmsName.empty() && !line.empty() && line[0] == ' ') {
+      joined = vmsName + std::string(line);
+      line = joined;
+    }
+    vmsName.clear();
     FtpFileInfo info = toFileInfo(line);
-    if (!info.name.empty()) take(std::move(info));
+    std::uint64_t version = 0;
+    if (!info.name.empty() && vmsVersionOf(line.data(), line.size(), version)) {
+      auto [at, fresh] = vmsVersions.try_emplace(info.name, version, info);
+      if (!fresh && at->second.first < version) at->second = {version, std::move(info)};
+    } else if (!info.name.empty()) {
+      take(std::move(info));
+    } else if (joined.empty() && isVmsNameAlone(line.data(), line.size())) {
+      vmsName.assign(line);
+    }
   };
   auto parse = [&](char* data, std::size_t length) {
     lines.feed(data, length, toRecord);
@@ -154,7 +260,13 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
   bool started = false;
   overlongLines_ = 0;
   // The current folder is a bare "LIST": some servers refuse a trailing blank as a syntax error.
-  platform::Outcome outcome = receive(detail::commandLine("LIST", path), 'A', parse, started);
+  platform::Outcome outcome =
+      receive(detail::commandLine(byMlsd ? "MLSD" : "LIST", path), 'A', parse, started);
+  if (byMlsd && !started && unknownCommand(outcome)) {
+    mlsdRefused_ = true;
+    if (listingNotice_) listingNotice_(withoutLineEnd(lastResponse()));
+    return listPath(path, take);
+  }
   overlongLines_ = lines.overlongLines();
   // A listing cut short would make its folder look smaller than it is: it counts as failed.
   // A data connection closed early in order, with a "226" all the same, shows only in a last
@@ -168,7 +280,15 @@ bool FtpLib::listPath(const std::string& path, const FtpListSink& take) {
     }
   }
   if (outcome.ok()) lines.end(toRecord);
+  if (outcome.ok()) {
+    for (auto& [name, latest] : vmsVersions) take(std::move(latest.second));
+  }
   unterminated_.reset();
+  // pure-ftpd ends a listing it cut at its match limit with "226-Output truncated to N
+  // matches": a success code, but not the whole folder.
+  if (outcome.ok() && saysTruncated(lastResponse())) {
+    return finish(platform::Outcome::refusal(226, withoutLineEnd(lastResponse())));
+  }
   return finish(std::move(outcome));
 }
 

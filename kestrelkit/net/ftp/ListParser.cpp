@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
@@ -57,6 +58,66 @@ int monthIndex(const char* text, std::size_t n) {
     if (same(text[0], month[0]) && same(text[1], month[1]) && same(text[2], month[2])) return i;
   }
   return -1;
+}
+
+bool isDigit(char byte) { return byte >= '0' && byte <= '9'; }
+
+// Length of the leading digits of a field that ends in `suffix` right after them; 0 when the
+// field is not so made.
+std::size_t digitsBefore(const char* field, std::size_t n, const char* suffix,
+                         std::size_t suffixLength) {
+  std::size_t digits = 0;
+  while (digits < n && isDigit(field[digits])) ++digits;
+  if (digits == 0 || n - digits != suffixLength) return 0;
+  for (std::size_t k = 0; k < suffixLength; ++k) {
+    if (field[digits + k] != suffix[k]) return 0;
+  }
+  return digits;
+}
+
+// The CJK calendar signs as Japanese and Chinese servers write them in UTF-8.
+constexpr char kMonthSign[] = "\xe6\x9c\x88";  // 月
+constexpr char kDaySign[] = "\xe6\x97\xa5";    // 日
+constexpr char kYearSign[] = "\xe5\xb9\xb4";   // 年
+constexpr std::size_t kSignLength = 3;
+
+// A month written "3月": index 2; -1 for anything else.
+int cjkMonthIndex(const char* field, std::size_t n) {
+  const std::size_t digits = digitsBefore(field, n, kMonthSign, kSignLength);
+  if (digits == 0 || digits > 2) return -1;
+  const std::uint64_t month = parseDigits(field, digits);
+  return month >= 1 && month <= 12 ? static_cast<int>(month) - 1 : -1;
+}
+
+// A field without the CJK sign it may end in.
+std::size_t withoutSign(const char* field, std::size_t n, const char* sign) {
+  const std::size_t digits = digitsBefore(field, n, sign, kSignLength);
+  return digits != 0 ? digits : n;
+}
+
+// An ISO date "2024-03-02".
+bool isoDate(const char* field, std::size_t n, std::int64_t& year, std::int64_t& month,
+             std::int64_t& day) {
+  if (n != 10 || field[4] != '-' || field[7] != '-') return false;
+  for (std::size_t k : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (!isDigit(field[k])) return false;
+  }
+  year = static_cast<std::int64_t>(parseDigits(field, 4));
+  month = static_cast<std::int64_t>(parseDigits(field + 5, 2)) - 1;
+  day = static_cast<std::int64_t>(parseDigits(field + 8, 2));
+  return true;
+}
+
+// A zone as `ls --full-time` writes it, "+0100": its offset east of UTC in seconds.
+bool zoneOffset(const char* field, std::size_t n, std::int64_t& offset) {
+  if (n != 5 || (field[0] != '+' && field[0] != '-')) return false;
+  for (std::size_t k = 1; k < 5; ++k) {
+    if (!isDigit(field[k])) return false;
+  }
+  const auto hours = static_cast<std::int64_t>(parseDigits(field + 1, 2));
+  const auto minutes = static_cast<std::int64_t>(parseDigits(field + 3, 2));
+  offset = (hours * 3600 + minutes * 60) * (field[0] == '-' ? -1 : 1);
+  return true;
 }
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
@@ -125,6 +186,7 @@ class Cursor {
   std::size_t at() const { return j_; }
   char byte() const { return line_[j_]; }
   const char* from(std::size_t i) const { return line_ + i; }
+  std::size_t length() const { return length_; }
 
   /// Moves one byte on; false at the end of the line.
   bool step() { return ++j_ != length_; }
@@ -151,6 +213,21 @@ class Cursor {
   std::size_t length_;
   std::size_t j_;
 };
+
+bool isUnixType(char byte) {
+  switch (byte) {
+    case 'b':
+    case 'c':
+    case 'd':
+    case 'l':
+    case 'p':
+    case 's':
+    case '-':
+      return true;
+    default:
+      return false;
+  }
+}
 
 int parseEplf(ListLineFacts& facts, const char* line, std::size_t length) {
   std::size_t i = 1;
@@ -196,6 +273,7 @@ int parseEplf(ListLineFacts& facts, const char* line, std::size_t length) {
 // The time-or-year field that ends the date of a UNIX line.
 bool unixTime(ListLineFacts& facts, const char* field, std::size_t n, std::int64_t month,
               std::int64_t day) {
+  n = withoutSign(field, n, kYearSign);
   if (n == 4 && field[1] == ':') {
     facts.timeKind = kTimeRemoteMinute;
     facts.time =
@@ -215,6 +293,24 @@ bool unixTime(ListLineFacts& facts, const char* field, std::size_t n, std::int64
   return true;
 }
 
+// The time after an ISO date: "15:13", or with seconds and a fraction, "15:13:45.123456789"
+// (the fraction is dropped).
+bool isoTime(ListLineFacts& facts, const char* field, std::size_t n, std::int64_t date) {
+  if (n < 5 || field[2] != ':' || !isDigit(field[0]) || !isDigit(field[1]) || !isDigit(field[3]) ||
+      !isDigit(field[4])) {
+    return false;
+  }
+  facts.timeKind = kTimeRemoteMinute;
+  facts.time = date + clockSeconds(static_cast<std::int64_t>(parseDigits(field, 2)),
+                                   static_cast<std::int64_t>(parseDigits(field + 3, 2)));
+  if (n == 5) return true;
+  if (n < 8 || field[5] != ':' || !isDigit(field[6]) || !isDigit(field[7])) return false;
+  if (n > 8 && field[8] != '.') return false;
+  facts.timeKind = kTimeRemoteSecond;
+  facts.time += static_cast<std::int64_t>(parseDigits(field + 6, 2));
+  return true;
+}
+
 int parseUnix(ListLineFacts& facts, const char* line, std::size_t length) {
   if (line[0] == 'd') facts.mayEnter = 1;
   if (line[0] == '-') facts.mayRetrieve = 1;
@@ -223,6 +319,7 @@ int parseUnix(ListLineFacts& facts, const char* line, std::size_t length) {
   int state = 1;
   std::size_t i = 0;
   std::uint64_t size = 0;
+  std::int64_t year = 0;
   std::int64_t month = 0;
   std::int64_t day = 0;
   // A field ends at a space that follows a non-space, so the last word of a line never ends.
@@ -248,12 +345,17 @@ int parseUnix(ListLineFacts& facts, const char* line, std::size_t length) {
         if (int index = monthIndex(field, n); index >= 0) {
           month = index;
           state = 6;
+        } else if (index = cjkMonthIndex(field, n); index >= 0) {
+          month = index;
+          state = 6;
+        } else if (isoDate(field, n, year, month, day)) {
+          state = 9;
         } else {
           size = parseDigits(field, n);
         }
         break;
       case 6:
-        day = calendarField(parseDigits(field, n));
+        day = calendarField(parseDigits(field, withoutSign(field, n, kDaySign)));
         state = 7;
         break;
       case 7:
@@ -262,13 +364,27 @@ int parseUnix(ListLineFacts& facts, const char* line, std::size_t length) {
         facts.nameLength = length - j - 1;
         state = 8;
         break;
+      case 9:  // the time after an ISO date
+        if (!isoTime(facts, field, n, civilToSeconds(year, month, day))) return 0;
+        facts.name = line + j + 1;
+        facts.nameLength = length - j - 1;
+        state = 10;
+        break;
+      case 10:  // a zone after the time, as `ls --full-time` writes it; else the name goes on
+        if (std::int64_t offset = 0; zoneOffset(field, n, offset)) {
+          facts.time -= offset;
+          facts.name = line + j + 1;
+          facts.nameLength = length - j - 1;
+        }
+        state = 8;
+        break;
       default:  // spaces inside the name
         break;
     }
     i = j + 1;
     while (i < length && line[i] == ' ') ++i;
   }
-  if (state != 8) return 0;
+  if (state != 8 && state != 10) return 0;
   facts.sizeKind = 1;
   facts.size = size;
 
@@ -293,8 +409,11 @@ int parseUnix(ListLineFacts& facts, const char* line, std::size_t length) {
 int parseVms(ListLineFacts& facts, const char* line, std::size_t length, std::size_t semicolon) {
   facts.name = line;
   facts.nameLength = semicolon;
-  if (semicolon > 4 && line[semicolon - 4] == '.' && line[semicolon - 3] == 'D' &&
-      line[semicolon - 2] == 'I' && line[semicolon - 1] == 'R') {
+  // Servers that list names in lower case write the folder suffix so too.
+  const bool lowerCase =
+      std::none_of(line, line + semicolon, [](char b) { return b >= 'A' && b <= 'Z'; });
+  const char* suffix = lowerCase ? ".dir" : ".DIR";
+  if (semicolon > 4 && std::equal(suffix, suffix + 4, line + semicolon - 4)) {
     facts.nameLength -= 4;
     facts.mayEnter = 1;
   }
@@ -331,6 +450,33 @@ int parseVms(ListLineFacts& facts, const char* line, std::size_t length, std::si
   return 1;
 }
 
+// What follows the minutes of an MS-DOS line: "PM" (also "P", "AM", "A") right after them or
+// after blanks, or nothing (a 24-hour clock). Adjusts `hour` to the 24-hour clock.
+bool clockMarker(Cursor& c, std::int64_t& hour) {
+  const std::size_t minutesEnd = c.at();
+  if (c.byte() == ' ') {
+    if (!c.skipRun(' ')) return false;
+    // After blanks only a whole "AM" or "PM" word is a marker; else a size or "<DIR>" follows.
+    const bool marker = (c.byte() == 'A' || c.byte() == 'P') && c.step() && c.byte() == 'M' &&
+                        c.step() && c.byte() == ' ';
+    if (!marker) {
+      c = Cursor(c.from(0), c.length(), minutesEnd);
+      return true;
+    }
+    c = Cursor(c.from(0), c.length(), c.at() - 2);
+  } else if (c.byte() != 'A' && c.byte() != 'P') {
+    return false;
+  }
+  if (hour == 12) hour = 0;
+  if (c.byte() == 'A' && !c.step()) return false;
+  if (c.byte() == 'P') {
+    hour += 12;
+    if (!c.step()) return false;
+  }
+  if (c.byte() == 'M' && !c.step()) return false;
+  return true;
+}
+
 int parseMsDos(ListLineFacts& facts, const char* line, std::size_t length) {
   Cursor c(line, length);
   if (!c.skipTo('-')) return 0;
@@ -352,15 +498,11 @@ int parseMsDos(ListLineFacts& facts, const char* line, std::size_t length) {
   std::int64_t hour = calendarField(c.digitsFrom(i));
   if (!c.skipRun(':')) return 0;
   i = c.at();
-  if (!c.skipWhile([](char b) { return b != 'A' && b != 'P'; })) return 0;
+  // The minutes end at their last digit: an "A" or "P" further on may belong to the name.
+  if (!c.skipWhile(isDigit)) return 0;
   const std::int64_t minute = calendarField(c.digitsFrom(i));
-  if (hour == 12) hour = 0;
-  if (c.byte() == 'A' && !c.step()) return 0;
-  if (c.byte() == 'P') {
-    hour += 12;
-    if (!c.step()) return 0;
-  }
-  if (c.byte() == 'M' && !c.step()) return 0;
+  if (c.byte() == ':' && (!c.step() || !c.skipWhile(isDigit))) return 0;  // seconds, dropped
+  if (!clockMarker(c, hour)) return 0;
   if (!c.skipRun(' ')) return 0;
   if (c.byte() == '<') {
     facts.mayEnter = 1;
@@ -397,25 +539,51 @@ void setListClock(UnixSecondsSource source) {
 int parseListLine(ListLineFacts& facts, const char* line, std::size_t length) {
   facts = ListLineFacts{};
   if (line == nullptr || length < 2) return 0;
-  switch (line[0]) {
-    case '+':
-      return parseEplf(facts, line, length);
-    case 'b':
-    case 'c':
-    case 'd':
-    case 'l':
-    case 'p':
-    case 's':
-    case '-':
-      return parseUnix(facts, line, length);
-    default:
-      break;
+  if (line[0] == '+') return parseEplf(facts, line, length);
+  if (isUnixType(line[0])) {
+    if (parseUnix(facts, line, length)) return 1;
+    // A VMS name in lower case may start with a UNIX type letter.
+    const char* semicolon = static_cast<const char*>(std::memchr(line, ';', length));
+    if (semicolon == nullptr) return 0;
+    facts = ListLineFacts{};
+    return parseVms(facts, line, length, static_cast<std::size_t>(semicolon - line));
+  }
+  if (line[0] == ' ') {
+    // Some servers indent their UNIX lines.
+    std::size_t start = 0;
+    while (start < length && line[start] == ' ') ++start;
+    if (length - start >= 2 && isUnixType(line[start]) &&
+        parseUnix(facts, line + start, length - start)) {
+      return 1;
+    }
+    facts = ListLineFacts{};
   }
   for (std::size_t i = 0; i < length; ++i) {
     if (line[i] == ';') return parseVms(facts, line, length, i);
   }
   if (line[0] >= '0' && line[0] <= '9') return parseMsDos(facts, line, length);
   return 0;
+}
+
+bool isVmsNameAlone(const char* line, std::size_t length) {
+  const char* semicolon = static_cast<const char*>(std::memchr(line, ';', length));
+  if (semicolon == nullptr || semicolon == line) return false;
+  const char* end = line + length;
+  return semicolon + 1 < end && std::all_of(semicolon + 1, end, isDigit) &&
+         std::find(line, semicolon, ' ') == semicolon;
+}
+
+bool vmsVersionOf(const char* line, std::size_t length, std::uint64_t& version) {
+  const char* semicolon = static_cast<const char*>(std::memchr(line, ';', length));
+  if (semicolon == nullptr || semicolon == line || std::find(line, semicolon, ' ') != semicolon) {
+    return false;
+  }
+  const char* end = line + length;
+  const char* digits = semicolon + 1;
+  const char* after = std::find_if_not(digits, end, isDigit);
+  if (after == digits || after - digits > 19 || (after != end && *after != ' ')) return false;
+  version = parseDigits(digits, static_cast<std::size_t>(after - digits));
+  return true;
 }
 
 }  // namespace kestrelkit::net::ftp

@@ -29,6 +29,7 @@ inline constexpr int kTimeUnknown = 0;
 inline constexpr int kTimeExact = 1;         // given by the server as seconds since 1970
 inline constexpr int kTimeRemoteMinute = 2;  // to the minute, zone unknown
 inline constexpr int kTimeRemoteDay = 3;     // day only, zone and time of day unknown
+inline constexpr int kTimeRemoteSecond = 4;  // to the second; UTC when the line gave a zone
 
 /// Recognises one line of a LIST reply (without its line end) in UNIX long-listing style,
 /// MS-DOS style, VMS style or EPLF. Returns 1 and fills `facts` when the line was recognised;
@@ -40,6 +41,15 @@ inline constexpr int kTimeRemoteDay = 3;     // day only, zone and time of day u
 /// number, never undefined behaviour. Calendar fields are clamped to [0, 999,999,999] before any
 /// date arithmetic, which keeps every computed time far inside the 64-bit range.
 int parseListLine(ListLineFacts& facts, const char* line, std::size_t length);
+
+/// True for the first line of a VMS entry that takes two lines: a name with its version and
+/// nothing else ("A_LONG_NAME.TXT;1"). The line after it, which starts with blanks, holds the
+/// rest of the entry.
+bool isVmsNameAlone(const char* line, std::size_t length);
+
+/// The version of a VMS entry line ("NAME.TXT;4 ..." gives 4); false for a line of any other
+/// form.
+bool vmsVersionOf(const char* line, std::size_t length, std::uint64_t& version);
 
 /// Seconds since 1970 (UTC) as the year guess of listing dates without a year reads them.
 using UnixSecondsSource = std::int64_t (*)();

@@ -435,6 +435,174 @@ TEST_F(FtpLibTest, ListingCutShortFails) {
   }
 }
 
+// Lines that belong together are read together, and a listing the server says it cut is not
+// taken as the whole folder.
+TEST_F(FtpLibTest, ListingsSpreadOverLinesOrCutByTheServer) {
+  const std::string vmsRest = "  1  8-SEP-1996 16:09 [SYSTEM] (RWE,RWE,RE,RE)";
+  struct Case {
+    const char* what;
+    std::string data;
+    std::string finalReply;
+    bool listed;
+    Lines names;
+  };
+  const Case cases[] = {
+      {"VMS entry on two lines",
+       "A_VERY_LONG_NAME.TXT;1\r\n     " + vmsRest + "\r\nB.TXT;1" + vmsRest + "\r\n",
+       "226 Done.",
+       true,
+       {"A_VERY_LONG_NAME.TXT", "B.TXT"}},
+      {"a second line alone is no entry", "     " + vmsRest + "\r\n", "226 Done.", true, {}},
+      {"a name line without its second line",
+       "LONELY.TXT;1\r\nB.TXT;1" + vmsRest + "\r\n",
+       "226 Done.",
+       true,
+       {"B.TXT"}},
+      {"the last line a name alone",
+       "B.TXT;1" + vmsRest + "\r\nLAST.TXT;1\r\n",
+       "226 Done.",
+       true,
+       {"B.TXT"}},
+      // Versions of a name give one record, handed over once the listing is whole.
+      {"VMS versions",
+       "README.TXT;2" + vmsRest + "\r\nREADME.TXT;4  2  9-SEP-1996 16:09 [S]\r\nREADME.TXT;3" +
+           vmsRest + "\r\n" + kReadme + "\r\nA.TXT;1" + vmsRest + "\r\n",
+       "226 Done.",
+       true,
+       {"README", "A.TXT", "README.TXT"}},
+      {"pure-ftpd's match limit",
+       kReadme + "\r\n",
+       "226-Output truncated to 1 matches\n226 1 matches total",
+       false,
+       {}},
+      {"a limit said in capitals", kReadme + "\r\n", "226 OUTPUT TRUNCATED", false, {}},
+      {"a whole listing", kReadme + "\r\n", "226 1 matches total", true, {"README"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeTransfer transfer;
+    transfer.data = c.data;
+    transfer.finalReply = c.finalReply;
+    server.setListing("pub", transfer);
+    FtpLib connection;
+    logIn(connection);
+    std::vector<FtpFileInfo> records;
+    ASSERT_EQ(connection.list("pub", records), c.listed);
+    Lines names;
+    for (const FtpFileInfo& record : records) names.push_back(record.name);
+    EXPECT_EQ(names, c.names);
+    if (!records.empty() && records.back().name == "README.TXT") {
+      EXPECT_EQ(records.back().modifyTime,
+                connection.toFileInfo("README.TXT;4  2  9-SEP-1996 16:09 [S]").modifyTime)
+          << "from the highest version";
+    }
+    if (!c.listed) {
+      EXPECT_FALSE(connection.lastOutcome().transient()) << "asking again is cut the same way";
+      EXPECT_EQ(connection.lastOutcome().replyCode, 226);
+      EXPECT_EQ(connection.lastOutcome().reason + "\n", connection.lastResponse());
+    }
+  }
+}
+
+// MLSD where it is allowed and offered; LIST otherwise, and for good once MLSD is refused.
+TEST_F(FtpLibTest, FoldersAreListedWithMlsdWhereOffered) {
+  const std::string kFeatures = "211-Features:\n MDTM\n MLST type*;size*;modify*;\n211 End";
+  const std::string kMlsd = "type=file;size=7;modify=20240302151345; mlsd.txt\r\n";
+  struct Case {
+    const char* what;
+    bool allowed;
+    std::string features;  // the FEAT reply; empty: the server's default "502"
+    std::string mlsdRefusal;
+    Lines commands;  // after USER, PASS, SYST
+    Lines names;     // of two listings of "pub"
+    Lines notices;
+  };
+  const Case cases[] = {
+      {"offered",
+       true,
+       kFeatures,
+       "",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "MLSD pub"},
+       {"mlsd.txt", "mlsd.txt"},
+       {}},
+      {"not allowed",
+       false,
+       kFeatures,
+       "",
+       {"TYPE A", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {}},
+      {"not offered",
+       true,
+       "211-Features:\n MDTM\n MLSTX\n211 End",
+       "",
+       {"FEAT", "TYPE A", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {}},
+      {"no FEAT",
+       true,
+       "",
+       "",
+       {"FEAT", "TYPE A", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {}},
+      {"offered in lower case",
+       true,
+       "211-Features:\n mlst type*;\n211 End",
+       "",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "MLSD pub"},
+       {"mlsd.txt", "mlsd.txt"},
+       {}},
+      {"refused with 500",
+       true,
+       kFeatures,
+       "500 Unknown command.",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {"500 Unknown command."}},
+      {"refused with 502",
+       true,
+       kFeatures,
+       "502 Not implemented.",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {"502 Not implemented."}},
+      {"refused with 504",
+       true,
+       kFeatures,
+       "504 Not for that argument.",
+       {"FEAT", "TYPE A", "PASV", "MLSD pub", "PASV", "LIST pub", "PASV", "LIST pub"},
+       {"README", "README"},
+       {"504 Not for that argument."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeFtpServer fresh;
+    fresh.setListing("pub", kReadme + "\r\n");
+    fresh.setMlsdListing("pub", kMlsd);
+    if (!c.features.empty()) fresh.setReply("FEAT", c.features);
+    if (!c.mlsdRefusal.empty()) fresh.setReply("MLSD", c.mlsdRefusal);
+    FtpLib connection;
+    Lines notices;
+    connection.setMlsdAllowed(c.allowed,
+                              [&notices](const std::string& text) { notices.push_back(text); });
+    ASSERT_TRUE(connection.connect(fresh.host(), fresh.port()));
+    ASSERT_TRUE(connection.login("user", "secret"));
+    Lines names;
+    for (int round = 0; round < 2; ++round) {
+      std::vector<FtpFileInfo> records;
+      ASSERT_TRUE(connection.list("pub", records));
+      for (const FtpFileInfo& record : records) names.push_back(record.name);
+    }
+    Lines sent = fresh.commands();
+    sent.erase(sent.begin(), sent.begin() + 3);
+    if (!sent.empty() && sent.back() == "PASV") sent.pop_back();  // asked ahead of a next one
+    EXPECT_EQ(sent, c.commands);
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(notices, c.notices);
+  }
+}
+
 TEST_F(FtpLibTest, AListingEndingInsideALineIsDoubtedOnceWhenAskedTo) {
   // Closed in order mid-line with "226": only the missing line end tells.
   server.setListing("pub", kReadme + "\r\n" + kEtc.substr(0, 20));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 #include <random>
 #include <string>
@@ -191,22 +192,10 @@ TEST_F(ListParserTest, MsDosLines) {
        kUnknownSize, utc(2026, 12, 8, 13, 35), 2},
       {"01-01-2041  01:00AM           5000000000 disk.img", "disk.img", FtpFileType::file,
        5000000000ULL, utc(2041, 1, 1, 1, 0), 2},
-      // No AM/PM marker: the "P" of the name ends the minutes and the line is misread.
-      {"04-14-00  03:47 589 Photo album.jpg", "album.jpg", FtpFileType::file, 0, kNone, 2},
   };
-  for (const Case& c : cases) {
-    if (c.time != kNone) {
-      expectCase(c);
-      continue;
-    }
-    SCOPED_TRACE(c.line);
-    TestFtpLib connection;
-    FtpFileInfo info = connection.toFileInfo(c.line);
-    EXPECT_EQ(info.name, c.name);
-    EXPECT_EQ(info.type, c.type);
-  }
+  for (const Case& c : cases) expectCase(c);
   for (const char* line : {
-           "04-14-00  03:47                  589 readme.htm",  // no A or P after the hour
+           "04-14-00  03:47x                 589 readme.htm",  // neither marker nor blank
            "04-27-00  09:09PM       <DIR>",                    // nothing after the marker
            "04-27-00  09:09PM",
            "04-27-00",
@@ -233,14 +222,83 @@ TEST_F(ListParserTest, VmsLines) {
   for (const Case& c : cases) expectCase(c);
   for (const char* line : {
            "Directory USERS:[ALICE]",  // header line, no ";"
-           "FOO.TXT;1",
-           "FOO.TXT;1  1  8-XYZ-1996 16:09 [SYSTEM]",
-           "FOO.TXT;1  1  8-SEP-1996 16",
+           "FOO.TXT;1", "FOO.TXT;1  1  8-XYZ-1996 16:09 [SYSTEM]", "FOO.TXT;1  1  8-SEP-1996 16",
            "FOO.TXT;1  1  8-SEP-1996 16:09",  // minutes never end
-           // A first byte of the UNIX set decides the dialect before any ";" is looked for.
-           "core.dir;1  1  8-SEP-1996 16:09 [SYSTEM] (RWE)",
        }) {
     expectRejected(line);
+  }
+}
+
+// Forms public servers send that are read since: what each line gives.
+TEST_F(ListParserTest, FurtherListingForms) {
+  constexpr int kSecond = kTimeRemoteSecond;
+  const Case cases[] = {
+      // MS-DOS and IIS with a 24-hour clock, 4-digit years, seconds, a marker after a blank.
+      {"04-14-00  15:47                  589 readme.htm", "readme.htm", FtpFileType::file, 589,
+       utc(2000, 4, 14, 15, 47), 2},
+      {"02-14-2024  00:05       <DIR>          Reports", "Reports", FtpFileType::folder,
+       kUnknownSize, utc(2024, 2, 14, 0, 5), 2},
+      {"12-08-2026  12:30            48128 noon.txt", "noon.txt", FtpFileType::file, 48128,
+       utc(2026, 12, 8, 12, 30), 2},
+      {"12-08-2026  01:35 PM            7 spaced", "spaced", FtpFileType::file, 7,
+       utc(2026, 12, 8, 13, 35), 2},
+      {"12-08-2026  13:35:07            7 seconds", "seconds", FtpFileType::file, 7,
+       utc(2026, 12, 8, 13, 35), 2},
+      // An "A" or "P" in the name is part of it, with or without a marker in the time.
+      {"04-14-00  03:47 589 Photo album.jpg", "Photo album.jpg", FtpFileType::file, 589,
+       utc(2000, 4, 14, 3, 47), 2},
+      {"04-14-00  03:47PM  589 AP Photo.jpg", "AP Photo.jpg", FtpFileType::file, 589,
+       utc(2000, 4, 14, 15, 47), 2},
+      {"04-14-00  03:47  <DIR>  Apps", "Apps", FtpFileType::folder, kUnknownSize,
+       utc(2000, 4, 14, 3, 47), 2},
+      // UNIX with ISO dates: long-iso, and full-time with seconds, a fraction and a zone.
+      {"-rw-r--r-- 1 o g 1234 2024-03-02 15:13 iso.txt", "iso.txt", FtpFileType::file, 1234,
+       utc(2024, 3, 2, 15, 13), 2},
+      {"drwxr-xr-x 2 o g 4096 2024-03-02 15:13 two words", "two words", FtpFileType::folder, 4096,
+       utc(2024, 3, 2, 15, 13), 2},
+      {"-rw-r--r-- 1 o g 5 2024-03-02 15:13:45.123456789 +0100 full", "full", FtpFileType::file, 5,
+       utc(2024, 3, 2, 14, 13) + 45, kSecond},
+      {"-rw-r--r-- 1 o g 5 2024-03-02 23:59:59.000000000 -0230 west x", "west x", FtpFileType::file,
+       5, utc(2024, 3, 3, 2, 29) + 59, kSecond},
+      {"-rw-r--r-- 1 o g 5 2024-03-02 15:13:45 +0000", "+0000", FtpFileType::file, 5,
+       utc(2024, 3, 2, 15, 13) + 45, kSecond},
+      // UNIX with CJK month, day and year; the year guess as for English months.
+      {"-rw-r--r-- 1 o g 1234 3\xe6\x9c\x88 2 15:13 cjk", "cjk", FtpFileType::file, 1234,
+       utc(2025, 3, 2, 15, 13), 2},
+      {"-rw-r--r-- 1 o g 1234 12\xe6\x9c\x88 2\xe6\x97\xa5 15:13 day", "day", FtpFileType::file,
+       1234, utc(2024, 12, 2, 15, 13), 2},
+      {"drwxr-xr-x 2 o g 4096 3\xe6\x9c\x88 2\xe6\x97\xa5 2003\xe5\xb9\xb4 \xe5\xb9\xb4",
+       "\xe5\xb9\xb4", FtpFileType::folder, 4096, utc(2003, 3, 2), 3},
+      {"-rw-r--r-- 1 o g 9 3\xe6\x9c\x88  2  2003 plain year", "plain year", FtpFileType::file, 9,
+       utc(2003, 3, 2), 3},
+      // Leading blanks and an ACL or SELinux mark after the permissions.
+      {"  -rw-r--r--   1 o g 531 Jan 29 03:26 indented", "indented", FtpFileType::file, 531,
+       utc(2025, 1, 29, 3, 26), 2},
+      {"drwxr-xr-x+  2 o g 4096 Jan 29 03:26 acl", "acl", FtpFileType::folder, 4096,
+       utc(2025, 1, 29, 3, 26), 2},
+      {"-rw-r--r--. 1 o g 7 Jan 29 03:26 selinux", "selinux", FtpFileType::file, 7,
+       utc(2025, 1, 29, 3, 26), 2},
+      // VMS names in lower case, also starting with a UNIX type letter.
+      {"core.dir;1      1  8-SEP-1996 16:09 [SYSTEM] (RWE,RWE,RE,RE)", "core", FtpFileType::folder,
+       kUnknownSize, utc(1996, 9, 8, 16, 9), 2},
+      {"login.com;2    1  19-JAN-2020 08:15:33 [USER] (RWED,RWED,RE,)", "login.com",
+       FtpFileType::file, kUnknownSize, utc(2020, 1, 19, 8, 15), 2},
+      {"readme.txt;4  2  30-JUL-2044 07:58 [SYSTEM] (RWED,RWED,RE,RE)", "readme.txt",
+       FtpFileType::file, kUnknownSize, utc(2044, 7, 30, 7, 58), 2},
+  };
+  for (const Case& c : cases) expectCase(c);
+  for (const char* line : {
+           "-rw-r--r-- 1 o g 5 2024-03-02 1:13 name",         // ISO time without its two digits
+           "-rw-r--r-- 1 o g 5 2024-03-02 15:13:4 name",      // seconds cut
+           "-rw-r--r-- 1 o g 5 13\xe6\x9c\x88 2 15:13 name",  // no thirteenth month
+           "        1  8-SEP-1996 16:09 [SYSTEM] (RWE)",      // second line of a VMS entry
+           "A_LONG_NAME.TXT;1",
+       }) {
+    expectRejected(line);
+  }
+  EXPECT_TRUE(isVmsNameAlone("A_LONG_NAME.TXT;12", 18));
+  for (const char* line : {"A NAME.TXT;1", "NAME.TXT;", "NAME.TXT;1 ", ";1", "NAME.TXT"}) {
+    EXPECT_FALSE(isVmsNameAlone(line, std::strlen(line))) << line;
   }
 }
 
