@@ -10,6 +10,7 @@
 #include "kestrelkit/net/ftp/FtpScan.h"
 #include "kestrelkit/net/ftp/PatternMatch.h"
 #include "marlowick/ConsoleOutput.h"
+#include "marlowick/ListingAhead.h"
 #include "marlowick/Retrying.h"
 #include "marlowick/SafeName.h"
 #include "marlowick/SessionOpening.h"
@@ -18,6 +19,9 @@
 
 namespace marlowick {
 namespace {
+
+/// Folders listed ahead and not yet taken by the walk, for each connection that lists them.
+constexpr std::size_t kAheadPerConnection = 16;
 
 constexpr const char* kScanStopped =
     "Scan stopped: deadline reached, folders not yet listed are left out";
@@ -61,8 +65,10 @@ bool Downloader::scanRemote(const std::string& startPath, FtpLib& ftp) {
 }
 
 bool Downloader::scanAndOffer(const std::string& startPath, FtpLib& ftp,
-                              kestrelkit::net::ftp::FtpScanSelected selected) {
+                              kestrelkit::net::ftp::FtpScanSelected selected,
+                              kestrelkit::net::ftp::FtpScanAhead* ahead) {
   FtpScan scanner(ftp);
+  scanner.ahead = ahead;
   scanner.includes = splitPatterns(toServer(include));
   scanner.excludes = splitPatterns(toServer(exclude));
   scanner.maxSize = lsize;
@@ -156,21 +162,32 @@ bool Downloader::runJob(FtpLib& ftp) {
     return printAndLog(opening.failure, false);
   }
   if (ftp.listsByMlsd()) printAndLog(" Folders are listed with MLSD", true);
-  if (connections > 1 && !justPrint) {
-    // The other connections log in, and start fetching, while this one scans.
-    TransferCrew crew(
-        *this, connections - 1, localNames_,
-        [this](const std::string& localPath) { createFolders(localPath); }, savedCount);
-    if (!scanAndOffer(std::string(), ftp, [&crew](const FtpFileInfo& file) { crew.offer(file); })) {
-      return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
-    }
-    crew.run(ftp, files.size());
-    return true;
-  }
-  bool found = scanRemote(std::string(), ftp);
+  if (connections > 1 && !justPrint) return scanOnCrew(ftp);
+  // Listing files alone, the other connections are of use only for the folders below.
+  bool found = connections > 1 && recurse ? scanOnCrew(ftp) : scanRemote(std::string(), ftp);
   if (justPrint) printSettings();
   if (!found) return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
   for (std::size_t i = 0; i < files.size(); ++i) handleFile(ftp, files[i], i + 1, files.size());
+  return true;
+}
+
+bool Downloader::scanOnCrew(FtpLib& ftp) {
+  const int extra = connections - 1;
+  ListingAhead ahead(ftp, *this, FtpScan::kDefaultMaxDepth,
+                     kAheadPerConnection * static_cast<std::size_t>(extra));
+  // The other connections log in, list ahead of the scan and fetch what it selects; the scan of
+  // one folder alone has nothing to list ahead.
+  ListingAhead* const listing = recurse ? &ahead : nullptr;
+  TransferCrew crew(
+      *this, extra, localNames_, [this](const std::string& localPath) { createFolders(localPath); },
+      savedCount, listing);
+  kestrelkit::net::ftp::FtpScanSelected offer;
+  if (!justPrint) offer = [&crew](const FtpFileInfo& file) { crew.offer(file); };
+  const bool found = scanAndOffer(std::string(), ftp, std::move(offer), listing);
+  ahead.close();
+  if (justPrint) return found;
+  if (!found) return printAndLog(fmt::format("No files matched on remote server: {}", host), false);
+  crew.run(ftp, files.size());
   return true;
 }
 

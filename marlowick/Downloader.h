@@ -56,7 +56,11 @@ class Downloader : public JobSettings {
  private:
   /// `scanRemote` that tells `selected` of each selected file as soon as it is selected.
   bool scanAndOffer(const std::string& startPath, kestrelkit::net::ftp::FtpLib& ftp,
-                    kestrelkit::net::ftp::FtpScanSelected selected);
+                    kestrelkit::net::ftp::FtpScanSelected selected,
+                    kestrelkit::net::ftp::FtpScanAhead* ahead = nullptr);
+  /// The scan of a job over several connections: the others list folders ahead of it, and fetch
+  /// the files it selects unless the job only lists them. True when a file was selected.
+  bool scanOnCrew(kestrelkit::net::ftp::FtpLib& ftp);
   /// Another try at a listing that failed, on a new session when the connection was lost;
   /// false when the tries are used up or no session can be opened.
   bool retryListing(kestrelkit::net::ftp::FtpLib& ftp, const std::string& folder, int attempt);

@@ -14,13 +14,22 @@ using kestrelkit::net::ftp::FtpFileInfo;
 using kestrelkit::net::ftp::FtpLib;
 
 TransferCrew::TransferCrew(const JobSettings& settings, int extra, LocalNames& names,
-                           FileFetcher::FolderMaker makeFolders, std::uint32_t& savedCount)
+                           FileFetcher::FolderMaker makeFolders, std::uint32_t& savedCount,
+                           ListingAhead* ahead)
     : settings_(settings),
       total_(extra + 1),
       names_(names),
       makeFolders_(std::move(makeFolders)),
       savedCount_(savedCount),
+      ahead_(ahead),
       alive_(extra + 1) {
+  if (ahead_ != nullptr) {
+    ahead_->setWake([this] {
+      // Taken and given up, so that a connection about to wait cannot miss the news.
+      { std::lock_guard<std::mutex> guard(mutex_); }
+      changed_.notify_all();
+    });
+  }
   threads_.reserve(static_cast<std::size_t>(extra));
   // Connection 1 is the job's own; these are 2 to `total_`.
   for (int number = 2; number <= total_; ++number) {
@@ -35,6 +44,7 @@ TransferCrew::~TransferCrew() {
   }
   changed_.notify_all();
   joinAll();
+  if (ahead_ != nullptr) ahead_->setWake(nullptr);
   // Reached without `run` (the job ended before its transfers): what was fetched meanwhile
   // still counts and is reported.
   if (!scanned_) endScan(taken_);
@@ -85,6 +95,8 @@ void TransferCrew::run(FtpLib& first, std::size_t count) {
 void TransferCrew::serve(int number) {
   // The connection lives and ends on this thread; destroying it closes it without a word.
   FtpLib ftp;
+  // Folders listed here stand in for the first connection's listings: listed the same way.
+  if (ahead_ != nullptr) ftp.setMlsdAllowed(ahead_->byMlsd());
   FileFetcher fetcher = makeFetcher();
   SessionOpening opening;
   try {
@@ -103,21 +115,37 @@ void TransferCrew::serve(int number) {
   work(ftp, fetcher);
 }
 
-bool TransferCrew::take(Task& task) {
+TransferCrew::Work TransferCrew::take(Task& task, std::optional<ListingAhead::Claim>& listing) {
   std::unique_lock<std::mutex> lock(mutex_);
-  // A file in hand elsewhere may still come back: the work is over only when none is.
-  changed_.wait(lock, [this] {
-    return stopping_.load() || dismissed_ || !queue_.empty() || (scanned_ && busy_ == 0);
-  });
-  if (stopping_.load() || dismissed_ || queue_.empty()) {
-    --alive_;
-    return false;
+  for (;;) {
+    // A file in hand elsewhere may still come back: the work is over only when none is.
+    changed_.wait(lock, [this] {
+      return stopping_.load() || dismissed_ || !queue_.empty() || (scanned_ && busy_ == 0) ||
+             (ahead_ != nullptr && ahead_->ready());
+    });
+    if (stopping_.load() || dismissed_) break;
+    if (!queue_.empty()) {
+      task = std::move(queue_.front());
+      queue_.pop_front();
+      if (task.position == 0) task.position = ++taken_;
+      ++busy_;
+      return Work::file;
+    }
+    if (ahead_ != nullptr && (listing = ahead_->claim())) return Work::listing;
+    if (scanned_ && busy_ == 0) break;
   }
-  task = std::move(queue_.front());
-  queue_.pop_front();
-  if (task.position == 0) task.position = ++taken_;
-  ++busy_;
-  return true;
+  --alive_;
+  return Work::none;
+}
+
+bool TransferCrew::listAhead(FtpLib& ftp, const ListingAhead::Claim& claim) {
+  if (ahead_->list(ftp, claim) || ftp.connected()) return true;
+  // The walk lists that folder itself; this connection comes back for the next one, or leaves.
+  const auto info = [](const std::string& line) { printAndLog(line, true); };
+  const SessionOpening opening = reopenSession(ftp, settings_, info);
+  if (opening.ok()) return true;
+  info(fmt::format(" Reconnect to {} failed: {}", settings_.host, opening.failure));
+  return !leave(nullptr);
 }
 
 void TransferCrew::finished() {
@@ -162,7 +190,12 @@ void TransferCrew::deliver(std::size_t position, FileReport report) {
 
 void TransferCrew::work(FtpLib& ftp, FileFetcher& fetcher) {
   Task task;
-  while (take(task)) {
+  std::optional<ListingAhead::Claim> listing;
+  for (Work next; (next = take(task, listing)) != Work::none;) {
+    if (next == Work::listing) {
+      if (!listAhead(ftp, *listing)) return;
+      continue;
+    }
     try {
       FileOutcome outcome =
           fetcher.handle(ftp, task.record, task.position, 0, &task.report, othersAlive());

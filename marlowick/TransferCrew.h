@@ -7,6 +7,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "marlowick/FileFetcher.h"
 #include "marlowick/FileReport.h"
 #include "marlowick/JobSettings.h"
+#include "marlowick/ListingAhead.h"
 
 namespace kestrelkit::net::ftp {
 class FtpLib;
@@ -28,14 +30,17 @@ namespace marlowick {
 /// extra connections start fetching at once; `run` then lets the first connection join in.
 /// A connection that is lost for good stops taking files and hands back the one it held, so
 /// that the others finish the job; the last one left fails what remains. Each file's messages
-/// are reported together once it is done and the count is known.
+/// are reported together once it is done and the count is known. With a `ListingAhead`, a
+/// connection that has no file to fetch lists the folders it hands out: files come first.
 class TransferCrew {
  public:
   /// Starts `extra` threads, each opening one connection as `settings` say. Files go through
   /// fetchers sharing `names` and `makeFolders`; each file saved adds one to `savedCount`, at
-  /// the end of `run` or, when `run` is not reached, when the crew goes.
+  /// the end of `run` or, when `run` is not reached, when the crew goes. `ahead`, when given,
+  /// must outlive the crew.
   TransferCrew(const JobSettings& settings, int extra, LocalNames& names,
-               FileFetcher::FolderMaker makeFolders, std::uint32_t& savedCount);
+               FileFetcher::FolderMaker makeFolders, std::uint32_t& savedCount,
+               ListingAhead* ahead = nullptr);
   /// Lets threads that are waiting for work go, waits for every thread, and reports what they
   /// did, when `run` was not reached.
   ~TransferCrew();
@@ -61,11 +66,17 @@ class TransferCrew {
     FileReport report;
   };
 
+  /// What a connection is to do next.
+  enum class Work { none, file, listing };
+
   void serve(int number);
   void work(kestrelkit::net::ftp::FtpLib& ftp, FileFetcher& fetcher);
-  /// The next file, waiting while the scan may still offer one; false when there is none left
-  /// or the job is stopping, and the connection then takes no more.
-  bool take(Task& task);
+  /// The next file, or else a folder to list ahead, waiting while the scan may still offer one;
+  /// `none` when there is nothing left or the job is stopping, and the connection then takes no
+  /// more.
+  Work take(Task& task, std::optional<ListingAhead::Claim>& listing);
+  /// Lists the claimed folder ahead; false when the connection was lost for good and has left.
+  bool listAhead(kestrelkit::net::ftp::FtpLib& ftp, const ListingAhead::Claim& claim);
   /// The caller is done with the file it took.
   void finished();
   /// True when a connection other than the caller's still takes files.
@@ -83,6 +94,7 @@ class TransferCrew {
   LocalNames& names_;
   FileFetcher::FolderMaker makeFolders_;
   std::uint32_t& savedCount_;
+  ListingAhead* ahead_;
   std::vector<std::thread> threads_;
 
   std::mutex mutex_;

@@ -389,3 +389,144 @@ TEST(DownloaderConnections, RealServerTreeByteForByte) {
 }
 
 }  // namespace
+
+/// A tree of folders whose listings answer after different pauses: the start folder holds
+/// d0..d3 and a file, each di holds s0..s2 and a file, each leaf two files. `slow` folders
+/// answer after 300 ms.
+struct ServedTree {
+  explicit ServedTree(const std::vector<std::string>& slow = {}) {
+    std::string top = file("", "top.txt", 11);
+    for (int i = 0; i < 4; ++i) {
+      const std::string d = "d" + std::to_string(i);
+      top += folderLine(d);
+      std::string middle = file(d + "/", "m" + std::to_string(i) + ".txt", 20 + i);
+      for (int j = 0; j < 3; ++j) {
+        const std::string s = d + "/s" + std::to_string(j);
+        middle += folderLine(s.substr(3));
+        serve(s, file(s + "/", "a.txt", 5) + file(s + "/", "b.txt", 6), slow, (i * 3 + j) % 4);
+      }
+      serve(d, middle, slow, i % 3);
+    }
+    serve("", top, slow, 0);
+  }
+
+  std::string file(const std::string& folder, const std::string& name, std::size_t size) {
+    server.setFile(folder + name, std::string(size, 'x'));
+    return fileLine(name, size);
+  }
+
+  void serve(const std::string& path, std::string data, const std::vector<std::string>& slow,
+             int step) {
+    testing_support::FakeTransfer listing;
+    listing.data = std::move(data);
+    listing.pauseAt = {0};
+    const bool isSlow = std::find(slow.begin(), slow.end(), path) != slow.end();
+    listing.pause = std::chrono::milliseconds(isSlow ? 300 : 15 * step);
+    server.setListing(path, listing);
+  }
+
+  FakeFtpServer server;
+};
+
+Lines filesOf(const Downloader& job) {
+  Lines names;
+  for (const auto& file : job.files) names.push_back(file.name);
+  return names;
+}
+
+/// The console lines that tell what the walk selected and met, in order.
+Lines walkLines(const std::string& console) {
+  Lines said;
+  for (const std::string& line : linesOf(console)) {
+    if (line.find(" found ") != std::string::npos || line.find("Listing of") != std::string::npos ||
+        line.find("not entered") != std::string::npos) {
+      said.push_back(line);
+    }
+  }
+  return said;
+}
+
+// The other connections list folders ahead of the walk, yet the walk selects, says and limits
+// exactly as over one connection, whichever listing answers first.
+TEST(DownloaderConnections, ListingAheadKeepsTheWalksOrderAndLimits) {
+  struct Case {
+    const char* name;
+    bool justPrint;
+    std::int64_t maxfiles;
+    std::int64_t maxfolders;
+    std::size_t selected;
+  };
+  constexpr std::int64_t off = kestrelkit::net::ftp::kOff;
+  const Case cases[] = {
+      {"list mode, whole tree", true, off, off, 25}, {"list mode, file limit", true, 9, off, 9},
+      {"list mode, folder limit", true, off, 6, 9},  {"fetching, whole tree", false, off, off, 25},
+      {"fetching, file limit", false, 13, off, 13},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServedTree tree;
+    // One folder is refused, one lists the same entries as its parent: their lines keep their
+    // place.
+    tree.server.setReply("LIST d2/s0", "550 Permission denied.");
+    tree.serve("d3/s2",
+               fileLine("m3.txt", 23) + folderLine("s0") + folderLine("s1") + folderLine("s2"), {},
+               1);
+    Lines files[2];
+    Lines said[2];
+    const int connections[2] = {1, 4};
+    for (int run = 0; run < 2; ++run) {
+      TempDir dir;
+      Downloader job = jobFor(tree.server.port(), dir.path());
+      job.recurse = true;
+      job.justPrint = c.justPrint;
+      job.maxfiles = c.maxfiles;
+      job.maxfolders = c.maxfolders;
+      job.connections = connections[run];
+      const int acceptedBefore = tree.server.connectionsAccepted();
+      const JobRun result = runJob(job);
+      EXPECT_TRUE(result.result);
+      // Listing alone, too, the other connections open to list ahead.
+      EXPECT_EQ(tree.server.connectionsAccepted() - acceptedBefore, connections[run]);
+      files[run] = filesOf(job);
+      said[run] = walkLines(result.console);
+      EXPECT_EQ(files[run].size(), c.selected);
+      if (!c.justPrint) {
+        EXPECT_EQ(job.savedCount, c.selected);
+      }
+    }
+    EXPECT_EQ(files[1], files[0]);
+    EXPECT_EQ(said[1], said[0]);
+  }
+}
+
+// A listing made ahead on a connection that drops is not lost: the walk lists that folder
+// itself, and the connection comes back, or leaves the job to the others when it cannot.
+TEST(DownloaderConnections, AFolderListedAheadOnALostConnectionIsListedAgain) {
+  struct Case {
+    const char* name;
+    bool sessionsRefused;  // no session after the first four
+  };
+  for (const Case& c : {Case{"back again", false}, Case{"gone for good", true}}) {
+    SCOPED_TRACE(c.name);
+    // The walk waits on d0 while the others list d1 ahead; the first LIST d1 drops its session.
+    ServedTree tree({"d0"});
+    tree.server.setReplyOnce("LIST d1", "");
+    if (c.sessionsRefused) tree.server.refuseSessions(1000, "421 Gone for the test.", 4);
+    TempDir dir;
+    Downloader job = jobFor(tree.server.port(), dir.path());
+    job.recurse = true;
+    job.connections = 4;
+    const JobRun run = runJob(job);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(job.savedCount, 29u) << run.console;
+    EXPECT_EQ(readFile(dir.file("d1/s2/b.txt")).size(), 6u);
+    EXPECT_EQ(run.console.find("Listing of d1"), std::string::npos) << run.console;
+    EXPECT_EQ(tree.server.commandCount("LIST d1"), 2u);
+    // The session refused is the reconnect, or, when that came first, a later connection's.
+    const bool refusedLine =
+        run.log.find(" Reconnect to 127.0.0.1 failed: ") != std::string::npos ||
+        run.log.find("not used: Unable to connect to 127.0.0.1 421") != std::string::npos;
+    EXPECT_EQ(refusedLine, c.sessionsRefused) << run.log;
+    EXPECT_EQ(tree.server.connectionsAccepted(), 5);
+  }
+}

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "kestrelkit/net/ftp/FtpLib.h"
+#include "kestrelkit/net/ftp/FtpScanAhead.h"
 #include "kestrelkit/net/ftp/FtpScanListing.h"
 #include "kestrelkit/net/ftp/PatternMatch.h"
 #include "platform/Clock.h"
@@ -84,6 +85,7 @@ FtpScan& FtpScan::scanWith(const std::string& startPath, FtpScanFilter acceptanc
 // its parent goes on with its next record.
 void FtpScan::walk(const std::string& startPath, bool recurseInto) {
   std::vector<Level> levels;
+  tellAhead_ = ahead != nullptr && recurseInto;
   enter(levels, startPath);
   while (!levels.empty()) {
     try {
@@ -99,8 +101,9 @@ void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
   FtpScanListing listing(
       std::move(folderPath), [this](const FtpFileInfo& file) { return passesBounds(file); },
       filesLeft(), maxEntries);
+  std::size_t overlong = 0;
   try {
-    if (!read(listing)) {
+    if (!read(listing, overlong)) {
       // For the walk a folder that cannot be listed is an empty one; the note tells why.
       const std::string reason = listingFailure ? listingFailure() : ftp.lastOutcome().reason;
       note("Listing of " + shown(listing.folder()) +
@@ -111,7 +114,7 @@ void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
     note(failure.what());
     return;
   }
-  if (const std::size_t left = ftp.overlongLines(); left > 0) {
+  if (const std::size_t left = overlong; left > 0) {
     note("Listing of " + shown(listing.folder()) + ": " + std::to_string(left) +
          (left == 1 ? " line" : " lines") + " longer than " +
          std::to_string(FtpLib::kLongestListLine) + " bytes left out");
@@ -121,14 +124,27 @@ void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
     return;
   }
   levels.push_back(Level{listing.folder(), listing.takeEntries(), listing.digest()});
+  if (tellAhead_) {
+    const Level& entered = levels.back();
+    ahead->entered(entered.path, static_cast<int>(levels.size()) - 1, entered.entries);
+  }
 }
 
-bool FtpScan::read(FtpScanListing& listing) {
+bool FtpScan::read(FtpScanListing& listing, std::size_t& overlong) {
   auto take = [&listing](FtpFileInfo&& record) { listing.take(std::move(record)); };
+  try {
+    if (ahead != nullptr && ahead->take(listing.folder(), take, overlong)) return true;
+  } catch (const FtpListingStopped&) {
+    return true;
+  }
+  listing.restart();
   for (int attempt = 1;; ++attempt) {
     try {
-      if (ftp.listEach(listing.folder(), take)) return true;
+      const bool listed = ftp.listEach(listing.folder(), take);
+      overlong = ftp.overlongLines();
+      if (listed) return true;
     } catch (const FtpListingStopped&) {
+      overlong = ftp.overlongLines();
       return true;  // what follows in the listing cannot be selected any more
     }
     listing.restart();

@@ -26,6 +26,7 @@ using FtpScanNoted = std::function<void(const std::string& note)>;
 using FtpListFailure = std::function<std::string()>;
 
 class FtpScanListing;
+class FtpScanAhead;
 
 /// Walks a remote folder tree over one connection, depth-first and pre-order, and collects
 /// the files that pass the patterns, the size and age bounds and the limits, with the folders
@@ -93,15 +94,19 @@ class FtpScan {
   std::int64_t maxDepth = kDefaultMaxDepth;
   /// Entries a folder's listing may have; beyond, that folder fails.
   std::uint64_t maxEntries = kDefaultMaxEntries;
+  /// Listings made ahead elsewhere, taken in place of the walk's own where there is one; none:
+  /// every folder is listed on `ftp`.
+  FtpScanAhead* ahead = nullptr;
 
  private:
   struct Level;
 
   void walk(const std::string& startPath, bool recurseInto);
   void enter(std::vector<Level>& levels, std::string folderPath);
-  /// Lists the folder into `listing`, with further tries as `retryListing` allows; false when
-  /// its entries could not be read.
-  bool read(FtpScanListing& listing);
+  /// Lists the folder into `listing` (or takes the listing made ahead), with further tries as
+  /// `retryListing` allows; false when its entries could not be read. `overlong`: the lines it
+  /// left out as too long.
+  bool read(FtpScanListing& listing, std::size_t& overlong);
   /// The open folder whose listing had `digest`, if any: a folder listing the same is a link
   /// to it.
   const Level* sameListingAbove(const std::vector<Level>& levels, std::uint64_t digest) const;
@@ -115,6 +120,8 @@ class FtpScan {
   void note(std::string text);
 
   FtpFileList fileList_;
+  /// Folders entered are told to `ahead` (a walk that does not recurse needs no listing ahead).
+  bool tellAhead_ = false;
   std::vector<std::string> errorList_;
   std::vector<FtpFileInfo> folderList_;
 };
