@@ -80,9 +80,9 @@ python3 "$harness/bench_rounds.py" time --profile "$profile" --server "vsftpd+${
 if [ "$profile" = deep ]; then
   for n in 1 "$connections"; do
     start=$(date +%s.%N)
-    mkdir -p "$work/list-$n"
+    mkdir -p "$work/list"
     "$work/bin/marlowick" --host=127.0.0.1 --port="$port" --username=bench --password=bench \
-      --local="$work/list-$n/" --recurse=true --justPrint=true --connections="$n" > "$results/list-$n.txt"
+      --local="$work/list/" --recurse=true --justPrint=true --connections="$n" > "$results/list-$n.txt"
     end=$(date +%s.%N)
     echo "deep list mode, --connections=$n: $(echo "$end - $start" | bc) s, $(grep -c '^ found ' "$results/list-$n.txt") files" |
       tee -a "$results/env.txt" >&2
