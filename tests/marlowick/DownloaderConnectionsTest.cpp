@@ -392,9 +392,10 @@ TEST(DownloaderConnections, RealServerTreeByteForByte) {
 
 /// A tree of folders whose listings answer after different pauses: the start folder holds
 /// d0..d3 and a file, each di holds s0..s2 and a file, each leaf two files. `slow` folders
-/// answer after 300 ms.
+/// answer after 300 ms. With `mlsd`, the server offers MLSD and lists the same by it.
 struct ServedTree {
-  explicit ServedTree(const std::vector<std::string>& slow = {}) {
+  explicit ServedTree(const std::vector<std::string>& slow = {}, bool mlsd = false) : mlsd(mlsd) {
+    if (mlsd) server.setReply("FEAT", "211-Features:\n MLST type*;size*;modify*;\n211 End");
     std::string top = file("", "top.txt", 11);
     for (int i = 0; i < 4; ++i) {
       const std::string d = "d" + std::to_string(i);
@@ -422,9 +423,25 @@ struct ServedTree {
     listing.pauseAt = {0};
     const bool isSlow = std::find(slow.begin(), slow.end(), path) != slow.end();
     listing.pause = std::chrono::milliseconds(isSlow ? 300 : 15 * step);
+    if (mlsd) server.setMlsdListing(path, mlsdOf(listing.data));
     server.setListing(path, listing);
   }
 
+  /// The MLSD lines of the UNIX listing lines made by fileLine and folderLine.
+  static std::string mlsdOf(const std::string& unixLines) {
+    static const std::regex line("([-d])\\S+ +1? *\\S* *\\S* *\\S+ +(\\d+) Jan 01  2024 (.+)");
+    std::string facts;
+    for (std::string entry : linesOf(unixLines)) {
+      if (!entry.empty() && entry.back() == '\r') entry.pop_back();
+      std::smatch parts;
+      if (!std::regex_match(entry, parts, line)) continue;
+      facts += parts[1] == "d" ? "type=dir;" : "type=file;size=" + parts[2].str() + ";";
+      facts += "modify=20240101000000; " + parts[3].str() + "\r\n";
+    }
+    return facts;
+  }
+
+  bool mlsd;
   FakeFtpServer server;
 };
 
@@ -455,19 +472,21 @@ TEST(DownloaderConnections, ListingAheadKeepsTheWalksOrderAndLimits) {
     std::int64_t maxfiles;
     std::int64_t maxfolders;
     std::size_t selected;
+    bool mlsd = false;  // the others must list by MLSD too
   };
   constexpr std::int64_t off = kestrelkit::net::ftp::kOff;
   const Case cases[] = {
       {"list mode, whole tree", true, off, off, 25}, {"list mode, file limit", true, 9, off, 9},
       {"list mode, folder limit", true, off, 6, 9},  {"fetching, whole tree", false, off, off, 25},
       {"fetching, file limit", false, 13, off, 13},
+      {"list mode by MLSD", true, off, off, 25, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ServedTree tree;
+    ServedTree tree({}, c.mlsd);
     // One folder is refused, one lists the same entries as its parent: their lines keep their
     // place.
-    tree.server.setReply("LIST d2/s0", "550 Permission denied.");
+    tree.server.setReply(c.mlsd ? "MLSD d2/s0" : "LIST d2/s0", "550 Permission denied.");
     tree.serve("d3/s2",
                fileLine("m3.txt", 23) + folderLine("s0") + folderLine("s1") + folderLine("s2"), {},
                1);
@@ -483,8 +502,12 @@ TEST(DownloaderConnections, ListingAheadKeepsTheWalksOrderAndLimits) {
       job.maxfolders = c.maxfolders;
       job.connections = connections[run];
       const int acceptedBefore = tree.server.connectionsAccepted();
+      const std::size_t listedBefore = tree.server.commandsWithVerb("LIST").size();
       const JobRun result = runJob(job);
       EXPECT_TRUE(result.result);
+      if (c.mlsd) {
+        EXPECT_EQ(tree.server.commandsWithVerb("LIST").size(), listedBefore);
+      }
       // Listing alone, too, the other connections open to list ahead.
       EXPECT_EQ(tree.server.connectionsAccepted() - acceptedBefore, connections[run]);
       files[run] = filesOf(job);
