@@ -101,25 +101,25 @@ bool ListingAhead::take(const std::string& folder, const FtpListSink& take,
   return true;
 }
 
-void ListingAhead::entered(const std::string& folder, int level, const FtpFileList& entries) {
+void ListingAhead::entered(const std::string& folder, int level,
+                           const std::vector<std::string>& subfolders) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     if (closed_ || folder != current_ || !currentKey_) return;
-    handOut(*currentKey_, folder, level, entries);
+    handOut(*currentKey_, folder, level, subfolders);
   }
   wake();
 }
 
 void ListingAhead::handOut(const Key& key, const std::string& folder, int level,
-                           const FtpFileList& records) {
+                           const std::vector<std::string>& subfolders) {
   if (maxDepth_ != kOff && level + 1 > maxDepth_) return;
   std::uint32_t index = 0;
-  for (const FtpFileInfo& record : records) {
-    if (record.type != FtpFileType::folder) continue;
+  for (const std::string& name : subfolders) {
     Key childKey = key;
     childKey.push_back(index++);
-    if (leavesFolder(record.name)) continue;
-    std::string path = pathBelow(folder, record.name);
+    if (leavesFolder(name)) continue;
+    std::string path = pathBelow(folder, name);
     // Already handed out, or behind the walk: a folder named twice is listed once.
     if (childKey <= passed_ || keys_.count(path) != 0 || path == current_) continue;
     keys_.emplace(path, childKey);
@@ -204,7 +204,11 @@ void ListingAhead::done(const Claim& claim, bool listed, Entry result) {
       entry.byMlsd = result.byMlsd;
       entry.overlongLines = result.overlongLines;
       entry.records = std::move(result.records);
-      handOut(claim.key, entry.folder, entry.level, entry.records);
+      std::vector<std::string> subfolders;
+      for (const FtpFileInfo& record : entry.records) {
+        if (record.type == FtpFileType::folder) subfolders.push_back(record.name);
+      }
+      handOut(claim.key, entry.folder, entry.level, subfolders);
     }
   }
   changed_.notify_all();

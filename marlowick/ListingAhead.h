@@ -51,7 +51,7 @@ class ListingAhead final : public kestrelkit::net::ftp::FtpScanAhead {
   bool take(const std::string& folder, const kestrelkit::net::ftp::FtpListSink& take,
             std::size_t& overlongLines) override;
   void entered(const std::string& folder, int level,
-               const kestrelkit::net::ftp::FtpFileList& entries) override;
+               const std::vector<std::string>& subfolders) override;
 
   /// Called (outside this object's lock) whenever a folder may have become ready to claim.
   void setWake(std::function<void()> wake);
@@ -81,9 +81,9 @@ class ListingAhead final : public kestrelkit::net::ftp::FtpScanAhead {
     kestrelkit::net::ftp::FtpFileList records;
   };
 
-  /// Hands out the folders among `records` of the folder at `key`, `level`; under the lock.
+  /// Hands out `subfolders` (named as listed) of the folder at `key`, `level`; under the lock.
   void handOut(const Key& key, const std::string& folder, int level,
-               const kestrelkit::net::ftp::FtpFileList& records);
+               const std::vector<std::string>& subfolders);
   /// Drops every folder before `key` in the walk's order; under the lock.
   void passTo(const Key& key);
   /// Forgets `at`; under the lock.

@@ -20,6 +20,8 @@ struct FtpScan::Level {
   std::string path;
   FtpFileList entries;
   std::uint64_t digest;
+  /// Its subfolders were handed to `ahead`.
+  bool toldAhead;
 };
 
 namespace {
@@ -123,11 +125,7 @@ void FtpScan::enter(std::vector<Level>& levels, std::string folderPath) {
     note(listing.folder() + ": not entered, lists the same entries as " + shown(same->path));
     return;
   }
-  levels.push_back(Level{listing.folder(), listing.takeEntries(), listing.digest()});
-  if (tellAhead_) {
-    const Level& entered = levels.back();
-    ahead->entered(entered.path, static_cast<int>(levels.size()) - 1, entered.entries);
-  }
+  levels.push_back(Level{listing.folder(), listing.takeEntries(), listing.digest(), false});
 }
 
 bool FtpScan::read(FtpScanListing& listing, std::size_t& overlong) {
@@ -178,6 +176,11 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
     note(pathBelow(level.path, entry.name) + ": name leads out of its folder");
     return true;
   }
+  if (entry.type == FtpFileType::folder && tellAhead_ && !level.toldAhead) {
+    // Only now: the files selected before it are offered first, and fetching them comes first.
+    level.toldAhead = true;
+    tellAhead(levels, entry);
+  }
   entry.name = pathBelow(level.path, entry.name);
   if (entry.type == FtpFileType::folder) {
     folderList_.push_back(entry);
@@ -188,6 +191,14 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
     if (selected) selected(fileList_.back());
   }
   return true;
+}
+
+void FtpScan::tellAhead(const std::vector<Level>& levels, const FtpFileInfo& first) {
+  std::vector<std::string> subfolders{first.name};
+  for (const FtpFileInfo& entry : levels.back().entries) {
+    if (entry.type == FtpFileType::folder) subfolders.push_back(entry.name);
+  }
+  ahead->entered(levels.back().path, static_cast<int>(levels.size()) - 1, subfolders);
 }
 
 void FtpScan::descend(std::vector<Level>& levels, const std::string& folderPath) {

@@ -112,6 +112,8 @@ class FtpScan {
   const Level* sameListingAbove(const std::vector<Level>& levels, std::uint64_t digest) const;
   bool step(std::vector<Level>& levels, bool recurseInto);
   void descend(std::vector<Level>& levels, const std::string& folderPath);
+  /// Hands the subfolders of the innermost open folder, from `first` on, to `ahead`.
+  void tellAhead(const std::vector<Level>& levels, const FtpFileInfo& first);
   bool limitReached() const;
   /// The patterns and bounds: the same whenever asked, so files are judged as they arrive.
   bool passesBounds(const FtpFileInfo& file) const;
@@ -120,7 +122,7 @@ class FtpScan {
   void note(std::string text);
 
   FtpFileList fileList_;
-  /// Folders entered are told to `ahead` (a walk that does not recurse needs no listing ahead).
+  /// Subfolders met are told to `ahead` (a walk that does not recurse needs no listing ahead).
   bool tellAhead_ = false;
   std::vector<std::string> errorList_;
   std::vector<FtpFileInfo> folderList_;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "kestrelkit/net/ftp/FtpFileInfo.h"
 #include "kestrelkit/net/ftp/FtpLib.h"
@@ -21,10 +22,11 @@ class FtpScanAhead {
   /// the folder itself.
   virtual bool take(const std::string& folder, const FtpListSink& take,
                     std::size_t& overlongLines) = 0;
-  /// The walk entered `folder`, at `level` below its start (0 for the start folder), with the
-  /// records it kept of its listing (names as listed): the folders among them may be listed
-  /// ahead.
-  virtual void entered(const std::string& folder, int level, const FtpFileList& entries) = 0;
+  /// The walk met the first subfolder in `folder`, at `level` below its start (0 for the start
+  /// folder), after the files before it were selected: `subfolders` are that one and the folders
+  /// after it, named as listed, which may be listed ahead.
+  virtual void entered(const std::string& folder, int level,
+                       const std::vector<std::string>& subfolders) = 0;
 };
 
 }  // namespace kestrelkit::net::ftp
