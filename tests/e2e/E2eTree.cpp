@@ -95,9 +95,14 @@ const TreeFile& ServedTree::at(const std::string& relative) const {
 FileSet filesBelow(const std::string& folder) {
   FileSet result;
   if (!fs::exists(folder)) return result;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file() && !entry.is_symlink()) {
-      result.insert(fs::relative(entry.path(), folder).generic_string());
+  // Read while a job may still rename or remove its part files: an entry gone meanwhile is
+  // simply not there, and the names are made without asking the file system again.
+  std::error_code error;
+  fs::recursive_directory_iterator it(folder, error), end;
+  for (; !error && it != end; it.increment(error)) {
+    std::error_code kind;
+    if (it->is_regular_file(kind) && !it->is_symlink(kind)) {
+      result.insert(it->path().lexically_relative(folder).generic_string());
     }
   }
   return result;
