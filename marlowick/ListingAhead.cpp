@@ -15,23 +15,8 @@ using kestrelkit::net::ftp::FtpLib;
 using kestrelkit::net::ftp::FtpListingStopped;
 using kestrelkit::net::ftp::FtpListSink;
 using kestrelkit::net::ftp::kOff;
+using kestrelkit::net::ftp::leavesFolder;
 using kestrelkit::net::ftp::pathBelow;
-
-namespace {
-
-/// The walk never enters a folder whose name has a ".." component: it is not listed either.
-bool leavesFolder(const std::string& name) {
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-}  // namespace
 
 ListingAhead::ListingAhead(FtpLib& walker, const JobSettings& settings, std::int64_t maxDepth,
                            std::size_t room)

@@ -30,18 +30,6 @@ std::string shown(const std::string& folderPath) {
   return folderPath.empty() ? std::string(".") : folderPath;
 }
 
-/// A name with a ".." component would lead the local copy out of the target folder.
-bool leavesFolder(const std::string& name) {
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 /// `now` - `time`, held at the 64-bit bounds instead of overflowing on a wild listed time.
 std::int64_t ageBetween(std::int64_t now, std::int64_t time) {
   std::int64_t age = 0;

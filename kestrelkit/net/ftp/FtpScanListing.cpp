@@ -25,6 +25,18 @@ std::uint64_t nameHash(const std::string& name) {
 
 }  // namespace
 
+// A name with a ".." component would lead the local copy out of the target folder.
+bool leavesFolder(const std::string& name) {
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 std::string pathBelow(const std::string& folder, const std::string& name) {
   // Made afresh (a copy's room is its length), so a kept name takes no more than it needs.
   std::string path = folder.empty()         ? name

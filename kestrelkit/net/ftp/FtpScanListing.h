@@ -15,6 +15,8 @@ struct FtpListingStopped {};
 
 /// `name` as listed in `folder`, as a path below the start folder: backslashes become slashes.
 std::string pathBelow(const std::string& folder, const std::string& name);
+/// True when `name` has a ".." component: it would lead the local copy out of the target folder.
+bool leavesFolder(const std::string& name);
 
 /// One folder's listing as it arrives, reduced to what the walk will look at: its folders, and
 /// those of its files that pass the scan's patterns and bounds. Nothing else is kept, so that a
