@@ -204,6 +204,13 @@ class FtpLib {
   platform::Outcome startTransfer(Transfer& transfer);
   platform::Outcome openPassive(Transfer& transfer);
   platform::Outcome openActive(Transfer& transfer);
+  /// Sends "TYPE" and the transfer's command together over its made data connection, then
+  /// waits for the start as `awaitStart` does; a refused type is the outcome, with the session
+  /// kept in step.
+  platform::Outcome sendTypedCommand(Transfer& transfer);
+  /// Reads the reply to the transfer's command: the start, or the refusal; `made` is how its
+  /// data connection went.
+  platform::Outcome awaitStart(Transfer& transfer, const platform::Outcome& made);
   platform::Outcome connectData(Transfer& transfer, std::uint16_t port);
   /// "PASV", or "EPSV" over IPv6 and once a server refused PASV in step.
   std::string passiveCommand();

@@ -200,6 +200,12 @@ Outcome FtpLib::openPassive(Transfer& transfer) {
     const Outcome made = connectData(transfer, *port);
     if (!made.ok()) return made;
     connected = true;
+    // A server that took the passive request ahead takes "TYPE" ahead too: it goes out with the
+    // transfer's command, one round trip for both, which a connection that lists and fetches in
+    // turn would otherwise pay at every turn.
+    if (lookAhead_ && transfer.restart == 0 && type_ != transfer.type) {
+      return sendTypedCommand(transfer);
+    }
   }
   Outcome outcome = ensureType(transfer.type);
   if (outcome.ok() && !port) outcome = askPassive(port);
@@ -211,7 +217,37 @@ Outcome FtpLib::openPassive(Transfer& transfer) {
   // Otherwise the command goes out while the data connection is made: one round trip for both.
   if (outcome.ok()) outcome = control_->send(transfer.command);
   if (!outcome.ok()) return outcome;
-  const Outcome made = connected ? Outcome::success() : connectData(transfer, *port);
+  return awaitStart(transfer, connected ? Outcome::success() : connectData(transfer, *port));
+}
+
+Outcome FtpLib::sendTypedCommand(Transfer& transfer) {
+  type_ = 0;
+  Outcome outcome = control_->send(std::string("TYPE ") + transfer.type);
+  if (outcome.ok()) outcome = control_->send(transfer.command);
+  FtpReply reply;
+  if (outcome.ok()) outcome = control_->readReply(reply);
+  if (!outcome.ok()) return outcome;
+  if (reply.kind() == '2') {
+    type_ = transfer.type;
+    return awaitStart(transfer, Outcome::success());
+  }
+  // The type was refused, and the command already sent must not move data in the wrong one: its
+  // data connection closes unread, and its replies are read so that the session stays in step.
+  const Outcome refused = Outcome::refusal(reply.code, reply.text);
+  const std::string said = control_->lastResponse;
+  transfer.data.close();
+  FtpReply answer;
+  const Outcome read = control_->readReply(answer);
+  if (!read.ok()) return read;
+  if (answer.kind() == '1') {
+    const Outcome ended = control_->readReply(answer);
+    if (!ended.ok()) return ended;
+  }
+  control_->lastResponse = said;
+  return refused;
+}
+
+Outcome FtpLib::awaitStart(Transfer& transfer, const Outcome& made) {
   FtpReply reply;
   const Outcome read = control_->readReply(reply);
   if (!read.ok()) return read;

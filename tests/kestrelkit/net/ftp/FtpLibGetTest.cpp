@@ -151,6 +151,9 @@ TEST_F(FtpLibGetTest, RefusalsOnTheWayToTheDataKeepTheRepliesInStep) {
     const char* reply;
     std::string lastResponse;
     bool inStep = true;
+    /// A listing first: the passive request then goes ahead, and "TYPE I" out together with
+    /// the transfer's command.
+    bool afterListing = false;
   };
   const Case cases[] = {
       {"TYPE", "504 Type not supported.", "504 Type not supported.\n"},
@@ -164,15 +167,21 @@ TEST_F(FtpLibGetTest, RefusalsOnTheWayToTheDataKeepTheRepliesInStep) {
       {"TYPE", "504-Type I is not offered to this account.\n504 End.",
        "504 Type I is not offered to this account. End.\n"},
       {"RETR f", "226 Nothing to send.", "226 Nothing to send.\n", false},
+      {"TYPE I", "504 Type not supported.", "504 Type not supported.\n", true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     FakeFtpServer server;
     server.setFile("f", "data");
     server.setReply(c.command, c.reply);
+    server.setListing("", "total 0\r\n");
     FtpLib connection;
     ASSERT_TRUE(connection.connect(server.host(), server.port()));
     ASSERT_TRUE(connection.login("user", "secret"));
+    std::vector<FtpFileInfo> records;
+    if (c.afterListing) {
+      ASSERT_TRUE(connection.list("", records));
+    }
     const std::string local = folder.file("f");
     EXPECT_FALSE(connection.get(local, "f", 'I'));
     EXPECT_EQ(connection.lastResponse(), c.lastResponse);
