@@ -182,7 +182,10 @@ bool Downloader::scanOnCrew(FtpLib& ftp) {
       *this, extra, localNames_, [this](const std::string& localPath) { createFolders(localPath); },
       savedCount, listing);
   kestrelkit::net::ftp::FtpScanSelected offer;
-  if (!justPrint) offer = [&crew](const FtpFileInfo& file) { crew.offer(file); };
+  if (!justPrint) {
+    offer = [&crew](const FtpFileInfo& file) { crew.offer(file); };
+    ahead.setMeanwhile([&crew, &ftp] { return crew.fetchMeanwhile(ftp); });
+  }
   const bool found = scanAndOffer(std::string(), ftp, std::move(offer), listing);
   ahead.close();
   if (justPrint) return found;

@@ -62,10 +62,25 @@ bool ListingAhead::take(const std::string& folder, const FtpListSink& take,
     currentKey_ = key;
     passTo(key);
     auto at = entries_.find(key);
-    const bool inTime = changed_.wait_for(lock, patience_, [&] {
+    const auto settled = [&] {
       at = entries_.find(key);
       return closed_ || at == entries_.end() || at->second.state != State::listing;
-    });
+    };
+    const auto until = std::chrono::steady_clock::now() + patience_;
+    bool inTime = true;
+    while (!settled()) {
+      // The walk's connection would stand idle: it does other work between looks.
+      if (meanwhile_ && std::chrono::steady_clock::now() < until) {
+        lock.unlock();
+        const bool busy = meanwhile_();
+        lock.lock();
+        if (busy) continue;
+      }
+      if (!changed_.wait_until(lock, until, settled)) {
+        inTime = false;
+        break;
+      }
+    }
     if (at == entries_.end()) return false;
     if (!inTime || closed_) {
       at->second.dropped = true;

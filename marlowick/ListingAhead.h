@@ -55,6 +55,9 @@ class ListingAhead final : public kestrelkit::net::ftp::FtpScanAhead {
 
   /// Called (outside this object's lock) whenever a folder may have become ready to claim.
   void setWake(std::function<void()> wake);
+  /// Work for the walk's connection while the listing it needs is under way elsewhere: true when
+  /// it did some, and may do more; false when there is none. Set before the walk begins.
+  void setMeanwhile(std::function<bool()> meanwhile) { meanwhile_ = std::move(meanwhile); }
   /// True when the walk's connection lists by MLSD: the others are to list the same way.
   bool byMlsd() const { return byMlsd_; }
   /// True when a folder waits to be listed and there is room for its listing.
@@ -101,6 +104,7 @@ class ListingAhead final : public kestrelkit::net::ftp::FtpScanAhead {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::function<void()> wake_;
+  std::function<bool()> meanwhile_;
   std::map<Key, Entry> entries_;
   std::unordered_map<std::string, Key> keys_;
   /// The folder the walk took last, and where it stands in the walk's order (none when the

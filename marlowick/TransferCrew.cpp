@@ -124,18 +124,31 @@ TransferCrew::Work TransferCrew::take(Task& task, std::optional<ListingAhead::Cl
              (ahead_ != nullptr && ahead_->ready());
     });
     if (stopping_.load() || dismissed_) break;
-    if (!queue_.empty()) {
-      task = std::move(queue_.front());
-      queue_.pop_front();
-      if (task.position == 0) task.position = ++taken_;
-      ++busy_;
-      return Work::file;
-    }
+    if (takeQueued(task)) return Work::file;
     if (ahead_ != nullptr && (listing = ahead_->claim())) return Work::listing;
     if (scanned_ && busy_ == 0) break;
   }
   --alive_;
   return Work::none;
+}
+
+bool TransferCrew::takeQueued(Task& task) {
+  if (queue_.empty()) return false;
+  task = std::move(queue_.front());
+  queue_.pop_front();
+  if (task.position == 0) task.position = ++taken_;
+  ++busy_;
+  return true;
+}
+
+bool TransferCrew::fetchMeanwhile(FtpLib& first) {
+  Task task;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (scanConnectionLost_ || stopping_.load() || dismissed_ || !takeQueued(task)) return false;
+  }
+  if (!scanFetcher_) scanFetcher_.emplace(makeFetcher());
+  return fetch(first, *scanFetcher_, task, false);
 }
 
 bool TransferCrew::listAhead(FtpLib& ftp, const ListingAhead::Claim& claim) {
@@ -196,28 +209,46 @@ void TransferCrew::work(FtpLib& ftp, FileFetcher& fetcher) {
       if (!listAhead(ftp, *listing)) return;
       continue;
     }
-    try {
-      FileOutcome outcome =
-          fetcher.handle(ftp, task.record, task.position, 0, &task.report, othersAlive());
-      if (outcome == FileOutcome::connectionGone) {
-        if (leave(&task)) return;
-        // The others went meanwhile: this connection is the last and ends the job.
-        outcome = fetcher.handle(ftp, task.record, task.position, 0, &task.report, false);
-      }
-      if (outcome == FileOutcome::saved) ++saved_;
-    } catch (...) {
+    if (!fetch(ftp, fetcher, task, true)) return;
+  }
+}
+
+bool TransferCrew::fetch(FtpLib& ftp, FileFetcher& fetcher, Task& task, bool mayLeave) {
+  try {
+    // The scan's connection hands its file back whenever it is lost, as it cannot leave: the
+    // scan goes on over it, and `run` finds the file in the queue when no other connection is
+    // left.
+    FileOutcome outcome = fetcher.handle(ftp, task.record, task.position, 0, &task.report,
+                                         !mayLeave || othersAlive());
+    if (outcome == FileOutcome::connectionGone && !mayLeave) {
       {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (!failure_) failure_ = std::current_exception();
-        stopping_ = true;
+        scanConnectionLost_ = true;
+        queue_.push_front(std::move(task));
+        --busy_;
       }
       changed_.notify_all();
-      deliver(task.position, std::move(task.report));
-      return;
+      return false;
     }
+    if (outcome == FileOutcome::connectionGone) {
+      if (leave(&task)) return false;
+      // The others went meanwhile: this connection is the last and ends the job.
+      outcome = fetcher.handle(ftp, task.record, task.position, 0, &task.report, false);
+    }
+    if (outcome == FileOutcome::saved) ++saved_;
+  } catch (...) {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+      stopping_ = true;
+    }
+    changed_.notify_all();
     deliver(task.position, std::move(task.report));
-    finished();
+    return false;
   }
+  deliver(task.position, std::move(task.report));
+  finished();
+  return true;
 }
 
 }  // namespace marlowick

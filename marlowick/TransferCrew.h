@@ -50,6 +50,12 @@ class TransferCrew {
   /// The scan selected `record`, the next file in walk order.
   void offer(kestrelkit::net::ftp::FtpFileInfo record);
 
+  /// While the scan waits for a listing under way on another connection, fetches the next file
+  /// over `first`, the scan's own connection; false when there was none (or the job is
+  /// stopping). A file it cannot fetch for a lost connection goes back to the others, and the
+  /// scan's connection fetches nothing more until `run`.
+  bool fetchMeanwhile(kestrelkit::net::ftp::FtpLib& first);
+
   /// The scan is over, with `count` files selected: fetches the rest over `first` and the extra
   /// connections. When fetching a file raises an error, no further file is started and the
   /// first such error is raised again here, after every thread has stopped.
@@ -77,6 +83,12 @@ class TransferCrew {
   Work take(Task& task, std::optional<ListingAhead::Claim>& listing);
   /// Lists the claimed folder ahead; false when the connection was lost for good and has left.
   bool listAhead(kestrelkit::net::ftp::FtpLib& ftp, const ListingAhead::Claim& claim);
+  /// Takes the next file, if one waits; under the lock.
+  bool takeQueued(Task& task);
+  /// Fetches `task` over `ftp`; false when the connection takes no more files: it left, handing
+  /// the file back, or fetching raised an error, kept for `run`. `mayLeave`: the connection may
+  /// leave the job when it is lost for good.
+  bool fetch(kestrelkit::net::ftp::FtpLib& ftp, FileFetcher& fetcher, Task& task, bool mayLeave);
   /// The caller is done with the file it took.
   void finished();
   /// True when a connection other than the caller's still takes files.
@@ -96,6 +108,9 @@ class TransferCrew {
   std::uint32_t& savedCount_;
   ListingAhead* ahead_;
   std::vector<std::thread> threads_;
+  /// The scan's connection's fetcher while the scan goes on; gone once that connection was lost.
+  std::optional<FileFetcher> scanFetcher_;
+  bool scanConnectionLost_ = false;
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -553,3 +553,60 @@ TEST(DownloaderConnections, AFolderListedAheadOnALostConnectionIsListedAgain) {
     EXPECT_EQ(tree.server.connectionsAccepted(), 5);
   }
 }
+
+// While the walk waits for a listing made on another connection, its own connection fetches the
+// files already selected; when it is lost doing so for good, the file goes to the others and the
+// walk goes on with the listings made ahead.
+TEST(DownloaderConnections, TheWalksConnectionFetchesWhileAListingIsMadeElsewhere) {
+  for (const bool lost : {false, true}) {
+    SCOPED_TRACE(lost ? "lost while fetching" : "fetching");
+    // The start folder holds a and d0, which the two other connections claim at once; the walk
+    // selects a's three files, then waits for the slow listing of d0.
+    FakeFtpServer server;
+    testing_support::FakeTransfer listing;
+    listing.pauseAt = {0};
+    listing.pause = std::chrono::milliseconds(200);  // the others are in by then
+    listing.data = folderLine("a") + folderLine("d0");
+    server.setListing("", listing);
+    listing.pause = std::chrono::milliseconds(0);
+    listing.data.clear();
+    for (const char* name : {"f1", "f2", "f3"}) {
+      listing.data += fileLine(name, 3);
+      testing_support::FakeTransfer file;
+      file.data = name + std::string(1, '!');
+      file.pauseAt = {0};
+      file.pause = std::chrono::milliseconds(60);
+      server.setFile(std::string("a/") + name, file);
+    }
+    server.setListing("a", listing);
+    listing.data = fileLine("g", 3);
+    listing.pause = std::chrono::milliseconds(600);
+    server.setListing("d0", listing);
+    server.setFile("d0/g", "g!!");
+    if (lost) {
+      server.dropConnectionOn(1, "RETR");
+      server.refuseSessions(1000, "421 Gone for the test.", 3);
+    }
+    TempDir dir;
+    Downloader job = jobFor(server.port(), dir.path());
+    job.recurse = true;
+    job.connections = 3;
+    job.retries = 1;
+    job.firstPause = std::chrono::milliseconds(10);
+    const JobRun run = runJob(job);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(job.savedCount, 4u) << run.console;
+    EXPECT_EQ(run.console.find("Error"), std::string::npos) << run.console;
+    EXPECT_EQ(readFile(dir.file("a/f3")), "f3!");
+    Lines walk;
+    for (const std::string& line : server.commandsOfConnection(1)) {
+      if (line.rfind("LIST", 0) == 0 || line.rfind("RETR", 0) == 0) walk.push_back(line);
+    }
+    const auto fetchedMeanwhile = std::count_if(walk.begin(), walk.end(), [](const auto& line) {
+      return line.rfind("RETR a/", 0) == 0;
+    });
+    EXPECT_GE(fetchedMeanwhile, 1) << "while d0 is listed elsewhere";
+    EXPECT_EQ(std::count(walk.begin(), walk.end(), "LIST d0"), 0);
+    EXPECT_EQ(server.commandsWithVerb("RETR").size(), lost ? 5u : 4u);
+  }
+}

@@ -84,6 +84,7 @@ struct FakeFtpServer::Session {
   std::string pending;
   /// The offset of the last REST, until the next transfer command.
   std::optional<std::uint64_t> restartAt;
+  int number = 0;
 };
 
 FakeFtpServer::FakeFtpServer(int family) : family_(family == 6 ? 6 : 4) {
@@ -117,6 +118,15 @@ std::vector<std::string> FakeFtpServer::commandsWithVerb(const std::string& verb
     if (upper(line.substr(0, line.find(' '))) == verb) result.push_back(line);
   }
   return result;
+}
+
+std::vector<std::string> FakeFtpServer::commandsOfConnection(int number) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < commands_.size(); ++i) {
+    if (commandConnections_[i] == number) lines.push_back(commands_[i]);
+  }
+  return lines;
 }
 
 std::size_t FakeFtpServer::commandCount(const std::string& line) const {
@@ -170,6 +180,11 @@ bool FakeFtpServer::isSilent(const std::string& line, const std::string& verb) c
   std::lock_guard<std::mutex> lock(mutex_);
   return std::find(silent_.begin(), silent_.end(), line) != silent_.end() ||
          std::find(silent_.begin(), silent_.end(), verb) != silent_.end();
+}
+
+void FakeFtpServer::dropConnectionOn(int number, std::string verb) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  dropOn_[number] = std::move(verb);
 }
 
 void FakeFtpServer::closeAfter(const std::string& command) {
@@ -239,9 +254,10 @@ void FakeFtpServer::acceptLoop() {
     platform::NetAddress peer;
     if (!listener_.accept(control, peer, Deadline::after(kSlice)).ok()) continue;
     std::optional<std::string> refusal;
+    int number = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      ++accepted_;
+      number = ++accepted_;
       if (refusalsLeft_ > 0 && servedBeforeRefusals_ > 0) {
         --servedBeforeRefusals_;
       } else if (refusalsLeft_ > 0) {
@@ -250,8 +266,8 @@ void FakeFtpServer::acceptLoop() {
       }
     }
     sessions_.emplace_back(
-        [this, connection = std::move(control), refusal = std::move(refusal)]() mutable {
-          serve(std::move(connection), std::move(refusal));
+        [this, connection = std::move(control), refusal = std::move(refusal), number]() mutable {
+          serve(std::move(connection), std::move(refusal), number);
         });
   }
 }
@@ -277,9 +293,11 @@ void FakeFtpServer::setGreetingRepeated(std::string line, std::chrono::milliseco
   greetingEvery_ = every;
 }
 
-void FakeFtpServer::serve(platform::Socket control, std::optional<std::string> refusal) {
+void FakeFtpServer::serve(platform::Socket control, std::optional<std::string> refusal,
+                          int number) {
   Session session;
   session.control = std::move(control);
+  session.number = number;
   std::string greeting;
   std::chrono::milliseconds every{0};
   {
@@ -308,6 +326,7 @@ void FakeFtpServer::serve(platform::Socket control, std::optional<std::string> r
       {
         std::lock_guard<std::mutex> lock(mutex_);
         commands_.push_back(line);
+        commandConnections_.push_back(session.number);
       }
       changed_.notify_all();
       open = handleCommand(session, line);
@@ -358,7 +377,16 @@ bool FakeFtpServer::handleCommand(Session& session, const std::string& line) {
   }
 
   bool open = true;
-  if (!line.empty() && line.back() == ' ') {
+  bool drop = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto at = dropOn_.find(session.number);
+    drop = at != dropOn_.end() && at->second == verb;
+    if (drop) dropOn_.erase(at);
+  }
+  if (drop) {
+    open = false;
+  } else if (!line.empty() && line.back() == ' ') {
     // As GNU inetutils and netkit ftpd answer: a trailing blank is a syntax error.
     open = sendReply(control, "500 '" + line + "': command not understood.");
   } else if (auto once = replyOnce(line, verb)) {

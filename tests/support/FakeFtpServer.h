@@ -87,6 +87,8 @@ class FakeFtpServer {
   /// Waits until at least `count` command lines arrived; false when the time is up.
   bool waitForCommands(std::size_t count,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  /// The command lines received on the `number`-th control connection accepted (from 1).
+  std::vector<std::string> commandsOfConnection(int number) const;
   /// How many received command lines equal `line` exactly (e.g. "RETR a.txt").
   std::size_t commandCount(const std::string& line) const;
   /// Number of control connections accepted / ended by either side so far (refused ones too).
@@ -115,6 +117,9 @@ class FakeFtpServer {
   /// Answers only the (`after` + 1)-th `command` (whole line or verb) with `reply`, over all
   /// sessions; an empty reply closes the control connection without a word.
   void setReplyOnce(const std::string& command, std::string reply, int after = 0);
+  /// The `number`-th control connection accepted (from 1) is closed without a word on its first
+  /// command with verb `verb`: one connection among several breaks.
+  void dropConnectionOn(int number, std::string verb);
   /// After answering `command` (whole line or verb), close the control connection.
   void closeAfter(const std::string& command);
   /// Never answer `command` (whole line or verb; "greeting" for the greeting), reading on as
@@ -142,7 +147,7 @@ class FakeFtpServer {
   struct Session;
   void acceptLoop();
   /// Serves one control connection; with `refusal`, only sends it and hangs up.
-  void serve(platform::Socket control, std::optional<std::string> refusal);
+  void serve(platform::Socket control, std::optional<std::string> refusal, int number);
   bool handleCommand(Session& session, const std::string& line);
   bool transfer(Session& session, const std::string& verb, const std::string& path,
                 std::uint64_t restartAt);
@@ -166,6 +171,9 @@ class FakeFtpServer {
   mutable std::condition_variable changed_;
   bool stopping_ = false;
   std::vector<std::string> commands_;
+  /// For each of `commands_`, the number of the connection it came on.
+  std::vector<int> commandConnections_;
+  std::map<int, std::string> dropOn_;
   int accepted_ = 0;
   int closed_ = 0;
   std::string greeting_ = "220 fake ready";
