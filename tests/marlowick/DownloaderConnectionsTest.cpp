@@ -570,12 +570,12 @@ TEST(DownloaderConnections, TheWalksConnectionFetchesWhileAListingIsMadeElsewher
     server.setListing("", listing);
     listing.pause = std::chrono::milliseconds(0);
     listing.data.clear();
+    testing_support::FakeTransfer file;
+    file.data = "abc";
+    file.pauseAt = {0};
+    file.pause = std::chrono::milliseconds(60);
     for (const char* name : {"f1", "f2", "f3"}) {
       listing.data += fileLine(name, 3);
-      testing_support::FakeTransfer file;
-      file.data = name + std::string(1, '!');
-      file.pauseAt = {0};
-      file.pause = std::chrono::milliseconds(60);
       server.setFile(std::string("a/") + name, file);
     }
     server.setListing("a", listing);
@@ -597,15 +597,10 @@ TEST(DownloaderConnections, TheWalksConnectionFetchesWhileAListingIsMadeElsewher
     ASSERT_TRUE(run.result);
     EXPECT_EQ(job.savedCount, 4u) << run.console;
     EXPECT_EQ(run.console.find("Error"), std::string::npos) << run.console;
-    EXPECT_EQ(readFile(dir.file("a/f3")), "f3!");
-    Lines walk;
-    for (const std::string& line : server.commandsOfConnection(1)) {
-      if (line.rfind("LIST", 0) == 0 || line.rfind("RETR", 0) == 0) walk.push_back(line);
-    }
-    const auto fetchedMeanwhile = std::count_if(walk.begin(), walk.end(), [](const auto& line) {
-      return line.rfind("RETR a/", 0) == 0;
-    });
-    EXPECT_GE(fetchedMeanwhile, 1) << "while d0 is listed elsewhere";
+    const Lines walk = server.commandsOfConnection(1);
+    EXPECT_TRUE(std::any_of(walk.begin(), walk.end(),
+                            [](const auto& line) { return line.rfind("RETR a/", 0) == 0; }))
+        << "while d0 is listed elsewhere";
     EXPECT_EQ(std::count(walk.begin(), walk.end(), "LIST d0"), 0);
     EXPECT_EQ(server.commandsWithVerb("RETR").size(), lost ? 5u : 4u);
   }
