@@ -7,20 +7,12 @@
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/ListParser.h"
+#include "tests/support/UtcTime.h"
 
 namespace kestrelkit::net::ftp {
 namespace {
 
-// Seconds since 1970 of a UTC wall-clock time, computed by the C library (not the parser).
-std::int64_t utc(int year, int month, int day, int hour = 0, int minute = 0) {
-  std::tm parts{};
-  parts.tm_year = year - 1900;
-  parts.tm_mon = month - 1;
-  parts.tm_mday = day;
-  parts.tm_hour = hour;
-  parts.tm_min = minute;
-  return static_cast<std::int64_t>(timegm(&parts));
-}
+using testing_support::utc;
 
 std::int64_t fakeNow = 0;
 std::int64_t fakeClock() { return fakeNow; }

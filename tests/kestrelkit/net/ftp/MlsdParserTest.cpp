@@ -6,20 +6,12 @@
 
 #include "kestrelkit/net/ftp/FtpLib.h"
 #include "kestrelkit/net/ftp/MlsdParser.h"
+#include "tests/support/UtcTime.h"
 
 namespace kestrelkit::net::ftp {
 namespace {
 
-std::int64_t utc(int year, int month, int day, int hour, int minute, int second) {
-  std::tm parts{};
-  parts.tm_year = year - 1900;
-  parts.tm_mon = month - 1;
-  parts.tm_mday = day;
-  parts.tm_hour = hour;
-  parts.tm_min = minute;
-  parts.tm_sec = second;
-  return static_cast<std::int64_t>(timegm(&parts));
-}
+using testing_support::utc;
 
 constexpr std::int64_t kNone = -1;
 
