@@ -560,15 +560,18 @@ TEST(DownloaderConnections, AFolderListedAheadOnALostConnectionIsListedAgain) {
 TEST(DownloaderConnections, TheWalksConnectionFetchesWhileAListingIsMadeElsewhere) {
   for (const bool lost : {false, true}) {
     SCOPED_TRACE(lost ? "lost while fetching" : "fetching");
-    // The start folder holds a and d0, which the two other connections claim at once; the walk
-    // selects a's three files, then waits for the slow listing of d0.
+    // The start folder holds a and d0, which the two other connections (logged in by then)
+    // claim; while a is listed, by the walk or by one of them, the other claims d0. The walk
+    // selects a's three files, then waits for the slower listing of d0.
     FakeFtpServer server;
     testing_support::FakeTransfer listing;
     listing.pauseAt = {0};
-    listing.pause = std::chrono::milliseconds(200);  // the others are in by then
+    listing.pause = std::chrono::seconds(5);
+    listing.resumeWhen = [&server] { return server.commandCount("OPTS UTF8 ON") >= 3; };
     listing.data = folderLine("a") + folderLine("d0");
     server.setListing("", listing);
-    listing.pause = std::chrono::milliseconds(0);
+    listing.resumeWhen = nullptr;
+    listing.pause = std::chrono::milliseconds(300);
     listing.data.clear();
     testing_support::FakeTransfer file;
     file.data = "abc";
@@ -580,7 +583,7 @@ TEST(DownloaderConnections, TheWalksConnectionFetchesWhileAListingIsMadeElsewher
     }
     server.setListing("a", listing);
     listing.data = fileLine("g", 3);
-    listing.pause = std::chrono::milliseconds(600);
+    listing.pause = std::chrono::milliseconds(900);
     server.setListing("d0", listing);
     server.setFile("d0/g", "g!!");
     if (lost) {
