@@ -75,7 +75,6 @@ FtpScan& FtpScan::scanWith(const std::string& startPath, FtpScanFilter acceptanc
 // its parent goes on with its next record.
 void FtpScan::walk(const std::string& startPath, bool recurseInto) {
   std::vector<Level> levels;
-  tellAhead_ = ahead != nullptr && recurseInto;
   enter(levels, startPath);
   while (!levels.empty()) {
     try {
@@ -123,7 +122,6 @@ bool FtpScan::read(FtpScanListing& listing, std::size_t& overlong) {
   } catch (const FtpListingStopped&) {
     return true;
   }
-  listing.restart();
   for (int attempt = 1;; ++attempt) {
     try {
       const bool listed = ftp.listEach(listing.folder(), take);
@@ -164,7 +162,8 @@ bool FtpScan::step(std::vector<Level>& levels, bool recurseInto) {
     note(pathBelow(level.path, entry.name) + ": name leads out of its folder");
     return true;
   }
-  if (entry.type == FtpFileType::folder && tellAhead_ && !level.toldAhead) {
+  // A walk that does not recurse has nothing to list ahead.
+  if (entry.type == FtpFileType::folder && recurseInto && ahead != nullptr && !level.toldAhead) {
     // Only now: the files selected before it are offered first, and fetching them comes first.
     level.toldAhead = true;
     tellAhead(levels, entry);

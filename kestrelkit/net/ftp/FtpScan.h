@@ -122,8 +122,6 @@ class FtpScan {
   void note(std::string text);
 
   FtpFileList fileList_;
-  /// Subfolders met are told to `ahead` (a walk that does not recurse needs no listing ahead).
-  bool tellAhead_ = false;
   std::vector<std::string> errorList_;
   std::vector<FtpFileInfo> folderList_;
 };
